@@ -1,0 +1,56 @@
+#ifndef MYCONFIG_H
+#define MYCONFIG_H
+
+#include <QByteArray>
+#include <QString>
+
+// Every persistent setting of the program, as static members. Loaded once before the main
+// window exists and written once by its destructor; the window geometry lives elsewhere
+// (geometryOrganisation and the program name in the platform settings store).
+class MyConfig
+{
+public:
+    MyConfig() = delete;
+
+    static QString programName;
+
+    static QString destDir;
+
+    static QString serialName;
+    static int serialBaudrate;
+    static QString serialParity;
+    static QString serialStopbits;
+
+    static QString protocolFile;
+    static int period;
+    static bool isRepeat;
+    static QString regsType;
+    static int regsAddrRead;
+    static int regsLenRead;
+    static int regsAddrWrite;
+    static int regsLenWrite;
+    static int deviceAddr;
+    static bool selectEnable;
+    static bool changeWarnEnable;
+
+    static const int maxTableRows;
+
+    static const char *const defaultDestDir;
+    static const char *const geometryOrganisation;
+
+    // Reads programName + ".json" from the current directory; a missing file keeps the defaults.
+    static void load();
+    // Applies the text of a settings file to the members.
+    static void fromJson(const QByteArray &text);
+    // Writes programName + ".json" into the current directory, atomically; failures are silent
+    // and leave any previous file as it was.
+    static void save();
+    // The text save() writes: indented, keys sorted, UTF-8.
+    static QByteArray toJson();
+
+    // The defaults of a fresh start (the static initial values); programName is kept.
+    static void restoreDefaults();
+    static QString fileName();
+};
+
+#endif // MYCONFIG_H

@@ -1,0 +1,1 @@
+#include "myserialport.h"
