@@ -1,0 +1,220 @@
+#include "mainwindow.h"
+#include "myconfig.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// The window's life from the settings' point of view: what a first start shows, and what the
+// destructor leaves in the settings file and the geometry store.
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void firstStartShowsDefaults();
+    void firstExitWritesAllValues();
+    void exitStoresControls_data();
+    void exitStoresControls();
+    void storedSettingsFillControls();
+    void geometryRoundTrip();
+
+private:
+    QJsonObject writtenFile() const;
+    template<typename T>
+    static T *child(QWidget *window, const char *name)
+    {
+        T *widget = window->findChild<T *>(QLatin1String(name));
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_previousDir;
+    int m_run = 0;
+};
+
+void tst_Startup::init()
+{
+    m_previousDir = QDir::currentPath();
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    MyConfig::restoreDefaults();
+    // A fresh name per test: a fresh settings file and a fresh geometry entry.
+    MyConfig::programName = QStringLiteral("startup%1_%2").arg(QCoreApplication::applicationPid()).arg(++m_run);
+}
+
+void tst_Startup::cleanup()
+{
+    QSettings(QString::fromLatin1(MyConfig::geometryOrganisation), MyConfig::programName).clear();
+    QDir::setCurrent(m_previousDir);
+    m_dir.reset();
+}
+
+QJsonObject tst_Startup::writtenFile() const
+{
+    QFile file(MyConfig::programName + QStringLiteral(".json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+void tst_Startup::firstStartShowsDefaults()
+{
+    MyConfig::load(); // no file: the defaults stay
+    MainWindow window;
+
+    QCOMPARE(child<QLineEdit>(&window, "lineEdit_protocolFile")->text(), QStringLiteral("./ProtocolFile/modbus.xlsx"));
+    QCOMPARE(child<QLineEdit>(&window, "lineEdit_period")->text(), QStringLiteral("1000"));
+    QCOMPARE(child<QLineEdit>(&window, "lineEdit_deviceAddr")->text(), QStringLiteral("1"));
+    QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsAddrRead")->text(), QStringLiteral("0"));
+    QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsLenRead")->text(), QStringLiteral("10"));
+    QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsAddrWrite")->text(), QStringLiteral("0"));
+    QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsLenWrite")->text(), QStringLiteral("10"));
+    QVERIFY(!child<QCheckBox>(&window, "checkBox_repeat")->isChecked());
+    QVERIFY(!child<QPushButton>(&window, "pushButton_selectEnable")->isChecked());
+    QVERIFY(!child<QPushButton>(&window, "pushButton_connect")->isChecked());
+    QVERIFY(!child<QPushButton>(&window, "pushButton_read")->isChecked());
+    QCOMPARE(child<QPushButton>(&window, "pushButton_connect")->text(), QStringLiteral("打开串口"));
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("modbus status:UnconnectedState"));
+    // No workbook in this directory: the area selector stays empty.
+    QCOMPARE(child<QComboBox>(&window, "comboBox_regsType")->count(), 0);
+
+    // The offscreen screen starts at (0, 0): the stored (0, 0) fails the strict test.
+    QCOMPARE(window.pos(), QPoint(10, 10));
+    QCOMPARE(window.size(), QSize(1366, 706));
+}
+
+void tst_Startup::firstExitWritesAllValues()
+{
+    MyConfig::load();
+    { MainWindow window; }
+
+    const QJsonObject top = writtenFile();
+    QCOMPARE(top.keys(), (QStringList{ "destDir", "modbusDisplay", "serialport" }));
+    QCOMPARE(top.value("destDir").toString(), QStringLiteral("D:/Vorbelt-x86"));
+
+    const QJsonObject serial = top.value("serialport").toObject();
+    QCOMPARE(serial.keys(), (QStringList{ "baudrate", "name", "parity", "stopbits" }));
+    QCOMPARE(serial.value("name"), QJsonValue(QString()));
+    QCOMPARE(serial.value("baudrate"), QJsonValue(0));
+    QCOMPARE(serial.value("parity"), QJsonValue(QString()));
+    QCOMPARE(serial.value("stopbits"), QJsonValue(QString()));
+
+    const QJsonObject display = top.value("modbusDisplay").toObject();
+    QCOMPARE(display.size(), 11);
+    QCOMPARE(display.value("protocolFile"), QJsonValue("./ProtocolFile/modbus.xlsx"));
+    QCOMPARE(display.value("period"), QJsonValue(1000));
+    QCOMPARE(display.value("isRepeat"), QJsonValue(false));
+    QCOMPARE(display.value("regsType"), QJsonValue(QString()));
+    QCOMPARE(display.value("regsAddrRead"), QJsonValue(0));
+    QCOMPARE(display.value("regsLenRead"), QJsonValue(10));
+    QCOMPARE(display.value("regsAddrWrite"), QJsonValue(0));
+    QCOMPARE(display.value("regsLenWrite"), QJsonValue(10));
+    QCOMPARE(display.value("deviceAddr"), QJsonValue(1));
+    QCOMPARE(display.value("selectEnable"), QJsonValue(false));
+    QCOMPARE(display.value("changeWarnEnable"), QJsonValue(false));
+}
+
+void tst_Startup::exitStoresControls_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QJsonValue>("stored");
+
+    QTest::newRow("read count") << "lineEdit_regsLenRead" << "25" << "regsLenRead" << QJsonValue(25);
+    QTest::newRow("hex text is not decimal") << "lineEdit_regsLenRead" << "0x10" << "regsLenRead" << QJsonValue(0);
+    QTest::newRow("read address") << "lineEdit_regsAddrRead" << "7" << "regsAddrRead" << QJsonValue(7);
+    QTest::newRow("write address") << "lineEdit_regsAddrWrite" << "12" << "regsAddrWrite" << QJsonValue(12);
+    QTest::newRow("write count junk") << "lineEdit_regsLenWrite" << "abc" << "regsLenWrite" << QJsonValue(0);
+    QTest::newRow("period") << "lineEdit_period" << "250" << "period" << QJsonValue(250);
+    QTest::newRow("empty period") << "lineEdit_period" << "" << "period" << QJsonValue(0);
+    QTest::newRow("device address") << "lineEdit_deviceAddr" << "17" << "deviceAddr" << QJsonValue(17);
+    QTest::newRow("negative device address") << "lineEdit_deviceAddr" << "-3" << "deviceAddr" << QJsonValue(-3);
+    QTest::newRow("protocol file") << "lineEdit_protocolFile" << "other/map.xlsx" << "protocolFile" << QJsonValue("other/map.xlsx");
+}
+
+void tst_Startup::exitStoresControls()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QFETCH(QString, key);
+    QFETCH(QJsonValue, stored);
+
+    // Settings the destructor does not own must come back as they were.
+    MyConfig::changeWarnEnable = true;
+    MyConfig::serialName = QStringLiteral("COM7");
+    MyConfig::serialBaudrate = 19200;
+    {
+        MainWindow window;
+        // Typed without Enter: no editing-finished handler runs, the text is stored as it stands.
+        child<QLineEdit>(&window, field.toLatin1().constData())->setText(typed);
+    }
+    const QJsonObject top = writtenFile();
+    const QJsonObject display = top.value("modbusDisplay").toObject();
+    QCOMPARE(display.value(key), stored);
+    QCOMPARE(display.value("changeWarnEnable"), QJsonValue(true));
+    QCOMPARE(top.value("serialport").toObject().value("name"), QJsonValue("COM7"));
+    QCOMPARE(top.value("serialport").toObject().value("baudrate"), QJsonValue(19200));
+}
+
+void tst_Startup::storedSettingsFillControls()
+{
+    QFile file(MyConfig::programName + QStringLiteral(".json"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"modbusDisplay": {"protocolFile": "none.xlsx", "period": 300, "isRepeat": true,
+                   "regsType": "hold", "regsAddrRead": 3, "regsLenRead": 4, "regsAddrWrite": 5,
+                   "regsLenWrite": 6, "deviceAddr": 9, "selectEnable": true, "changeWarnEnable": true}})");
+    file.close();
+    MyConfig::load();
+    {
+        MainWindow window;
+        QCOMPARE(child<QLineEdit>(&window, "lineEdit_period")->text(), QStringLiteral("300"));
+        QCOMPARE(child<QLineEdit>(&window, "lineEdit_deviceAddr")->text(), QStringLiteral("9"));
+        QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsAddrRead")->text(), QStringLiteral("3"));
+        QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsLenRead")->text(), QStringLiteral("4"));
+        QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsAddrWrite")->text(), QStringLiteral("5"));
+        QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsLenWrite")->text(), QStringLiteral("6"));
+        QVERIFY(child<QCheckBox>(&window, "checkBox_repeat")->isChecked());
+        QVERIFY(child<QPushButton>(&window, "pushButton_selectEnable")->isChecked());
+        // Repeat on does not start reading by itself.
+        QVERIFY(!child<QPushButton>(&window, "pushButton_read")->isChecked());
+    }
+    // The workbook does not exist, so no sheet is selected: the stored area becomes empty.
+    const QJsonObject display = writtenFile().value("modbusDisplay").toObject();
+    QCOMPARE(display.value("regsType"), QJsonValue(QString()));
+    QCOMPARE(display.value("isRepeat"), QJsonValue(true));
+    QCOMPARE(display.value("selectEnable"), QJsonValue(true));
+}
+
+void tst_Startup::geometryRoundTrip()
+{
+    {
+        MainWindow window;
+        window.move(120, 90);
+        window.resize(900, 500);
+    }
+    QSettings store(QString::fromLatin1(MyConfig::geometryOrganisation), MyConfig::programName);
+    QCOMPARE(store.value("pos").toPoint(), QPoint(120, 90));
+    QCOMPARE(store.value("size").toSize(), QSize(900, 500));
+
+    MainWindow again;
+    QCOMPARE(again.pos(), QPoint(120, 90));
+    QCOMPARE(again.size(), QSize(900, 500));
+}
+
+QTEST_MAIN(tst_Startup)
+#include "tst_startup.moc"
