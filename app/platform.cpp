@@ -1,7 +1,9 @@
 #include "platform.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 namespace Platform {
 
@@ -77,6 +79,65 @@ QUrl localFileUrl(const QString &dir, const QString &fileName)
         path += QLatin1Char('/');
     path += fileName;
     return QUrl::fromLocalFile(path);
+}
+
+ToolLaunch toolLaunch(const QString &dir, const QString &fileName, bool windowsRules)
+{
+    ToolLaunch launch;
+    const QString path = QDir(dir).filePath(fileName);
+    if (windowsRules || fileName.isEmpty() || QFileInfo(path).isDir()) {
+        launch.kind = ToolLaunch::OpenUrl;
+        launch.url = localFileUrl(dir, fileName);
+        return launch;
+    }
+    // The absolute path, so that no search path can substitute another program of that name.
+    launch.kind = ToolLaunch::StartDetached;
+    launch.program = QFileInfo(path).absoluteFilePath();
+    launch.workingDirectory = dir;
+    return launch;
+}
+
+ToolLaunch toolLaunch(const QString &dir, const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    return toolLaunch(dir, fileName, true);
+#else
+    return toolLaunch(dir, fileName, false);
+#endif
+}
+
+bool copyProgram(const QString &source, const QString &target)
+{
+    if (!QFileInfo(source).isFile())
+        return false;
+    if (!QFileInfo(QFileInfo(target).absolutePath()).isDir())
+        return false;
+
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+
+    static const qint64 chunkSize = 64 * 1024;
+    QByteArray buffer(int(chunkSize), Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = in.read(buffer.data(), chunkSize);
+        if (read < 0) {
+            out.cancelWriting();
+            return false;
+        }
+        if (read == 0)
+            break;
+        if (out.write(buffer.constData(), read) != read) {
+            out.cancelWriting();
+            return false;
+        }
+    }
+    // The temporary file starts with default permissions; the copy must stay executable.
+    out.setPermissions(in.permissions() | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return out.commit();
 }
 
 } // namespace Platform

@@ -13,7 +13,7 @@ namespace Platform {
 bool slashSeparatesDirectories();
 
 // The program name of a first command-line argument: from after the last separator up to the
-// last dot; with no dot after the start, up to the end.
+// last dot; when that dot lies before the start, or there is none, up to the end.
 QString programNameFromArgv0(const QString &argv0, bool slashSeparates);
 QString programNameFromArgv0(const QString &argv0);
 
@@ -32,6 +32,28 @@ QString toolEntryText(const QString &fileName);
 // The local-file URL of fileName inside dir (dir itself for an empty fileName, with a
 // trailing slash), valid for drive-letter and for "/"-rooted paths alike.
 QUrl localFileUrl(const QString &dir, const QString &fileName);
+
+// What choosing a Tools entry does: open a URL with the desktop's handler, or start a program
+// of its own with the program directory as its working directory.
+struct ToolLaunch
+{
+    enum Kind { OpenUrl, StartDetached };
+    Kind kind = OpenUrl;
+    QUrl url;
+    QString program;
+    QString workingDirectory;
+};
+
+// The launch for fileName inside dir; an empty fileName stands for dir itself. On Windows
+// everything goes to the desktop's handler; elsewhere a directory does, and a file is started.
+ToolLaunch toolLaunch(const QString &dir, const QString &fileName, bool windowsRules);
+ToolLaunch toolLaunch(const QString &dir, const QString &fileName);
+
+// Copies source to target without ever leaving target half-written or missing: the copy goes
+// to a temporary file beside target and replaces it only when complete, with the source's
+// permission bits. target's directory must exist; it is never created. On failure target is
+// as it was and no temporary file is left behind.
+bool copyProgram(const QString &source, const QString &target);
 
 } // namespace Platform
 

@@ -1,7 +1,84 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-// PLACEHOLDER: to be written.
-void MainWindow::on_actionCOM_triggered() {}
-void MainWindow::on_actiondistance_triggered() {}
-void MainWindow::feedSonicDisplay(const QModbusDataUnit &) {}
+#include "myserialport.h"
+#include "sonicdisplay.h"
+
+void MainWindow::on_actionCOM_triggered()
+{
+    // New line settings only take effect at the next opening, so the line is closed first,
+    // also when the dialog is already open.
+    ui->pushButton_connect->setChecked(false);
+
+    if (serialPortDialog) {
+        serialPortDialog->show();
+        return;
+    }
+    serialPortDialog = new MySerialPort(this);
+    serialPortDialog->setWindowTitle(tr("COM"));
+    serialPortDialog->setWindowFlags(Qt::Window);
+    serialPortDialog->setAttribute(Qt::WA_DeleteOnClose);
+    serialPortDialog->move(pos() + QPoint(30, 30));
+    serialPortDialog->show();
+}
+
+void MainWindow::on_actiondistance_triggered()
+{
+    if (sonicDisplay) {
+        sonicDisplay->show();
+        return;
+    }
+    sonicDisplay = new SonicDisplay(this);
+    sonicDisplay->setWindowTitle(tr("距离显示"));
+    sonicDisplay->setWindowFlags(Qt::Window);
+    sonicDisplay->setAttribute(Qt::WA_DeleteOnClose);
+    sonicDisplay->move(pos() + QPoint(30, 30));
+    sonicDisplay->show();
+    raise();
+}
+
+void MainWindow::feedSonicDisplay(const QModbusDataUnit &unit)
+{
+    if (!sonicDisplay)
+        return;
+
+    const QModbusDataUnit::RegisterType type = unit.registerType();
+    if (type != QModbusDataUnit::InputRegisters && type != QModbusDataUnit::HoldingRegisters)
+        return;
+
+    struct Mapping
+    {
+        int address;
+        bool holdingOnly;
+        void (SonicDisplay::*setter)(quint16);
+    };
+    // In ascending address order. The sensor mirrors its measurement in both register areas;
+    // the limits it keeps only in holding registers.
+    static const Mapping registerMap[] = {
+        { 0, false, &SonicDisplay::setFlightTime },
+        { 1, false, &SonicDisplay::setTemperature },
+        { 2, false, &SonicDisplay::setDistance },
+        { 10, true, &SonicDisplay::setBotDistance },
+        { 11, true, &SonicDisplay::setTopDistance },
+        { 20, true, &SonicDisplay::setMinDistance },
+        { 21, true, &SonicDisplay::setMaxDistance },
+    };
+
+    // Walking the few mapped addresses rather than the unit's values keeps the work bounded
+    // whatever count a unit claims.
+    const QVector<quint16> values = unit.values();
+    for (const Mapping &mapping : registerMap) {
+        if (mapping.holdingOnly && type != QModbusDataUnit::HoldingRegisters)
+            continue;
+        const qint64 index = qint64(mapping.address) - unit.startAddress();
+        if (index < 0 || index >= qint64(unit.valueCount()))
+            continue;
+        // Only what the read window currently configured covers, even when a reply (of a
+        // write, say) carries more.
+        const qint64 offset = qint64(mapping.address) - regsAddrRead;
+        if (offset < 0 || offset >= regsLenRead)
+            continue;
+        const quint16 value = index < values.size() ? values.at(int(index)) : quint16(0);
+        (sonicDisplay->*mapping.setter)(value);
+    }
+}
