@@ -1,8 +1,183 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-// PLACEHOLDER: to be written.
-void MainWindow::resolveProtocol() {}
-void MainWindow::on_pushButton_resolve_clicked() {}
-void MainWindow::on_pushButton_protocolFile_clicked() {}
-void MainWindow::on_pushButton_protocolSave_clicked() {}
+#include "decoding.h"
+#include "myconfig.h"
+#include "myxlsx.h"
+
+#include <QDebug>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QTableWidgetItem>
+
+void MainWindow::resolveProtocol()
+{
+    const QString path = ui->lineEdit_protocolFile->text();
+    const QString sheet = ui->comboBox_regsType->currentText();
+    qDebug() << "comboBox_regsType : " << sheet;
+
+    if (MyXlsx::readSheet(path, sheet, protocolHeader, protocolRows) < 0) {
+        qDebug() << "resolveFile error.";
+        return;
+    }
+    // The header and rows in memory now belong to this sheet: a save may go back there only.
+    resolvedFile = path;
+    resolvedSheet = sheet;
+
+    rawN = protocolRows.size();
+    columnN = protocolHeader.size();
+    if (rawN == 0 || columnN == 0) {
+        rawN = 0;
+        columnN = 0;
+        return;
+    }
+    if (rawN > MyConfig::maxTableRows)
+        rawN = MyConfig::maxTableRows;
+
+    QTableWidget *table = ui->tableWidget;
+    table->setRowCount(rawN);
+    table->setColumnCount(columnN);
+    table->setHorizontalHeaderLabels(protocolHeader);
+    qDebug() << "rawN,columnN = " << rawN << "," << columnN;
+
+    // Every role is looked for afresh: a role the new header lacks must not keep pointing at
+    // the column it had on the previous sheet.
+    displayJsonIndex = -1;
+    displayContextIndex = -1;
+    displayHexIndex = -1;
+    displayDecIndex = -1;
+    displayAddrIndex = -1;
+    struct Role
+    {
+        const char *word;
+        int *index;
+    };
+    const Role roles[] = {
+        { "JSON解析", &displayJsonIndex }, { "显示", &displayContextIndex },
+        { "16进制", &displayHexIndex },    { "10进制", &displayDecIndex },
+        { "地址", &displayAddrIndex },
+    };
+    for (const QString &title : qAsConst(protocolHeader)) {
+        for (const Role &role : roles) {
+            if (title.contains(QString::fromUtf8(role.word))) {
+                // Of two identical titles the first column counts.
+                *role.index = protocolHeader.indexOf(title);
+                break;
+            }
+        }
+    }
+
+    // A rule column in column 0 counts as none: the table keeps its new shape and titles,
+    // but neither cells nor rules nor the read window follow this sheet.
+    if (displayJsonIndex < 1)
+        return;
+
+    QHeaderView *header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    for (int column : { displayContextIndex, displayHexIndex, displayDecIndex, displayAddrIndex }) {
+        if (column >= 0 && column < columnN)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+
+    for (int r = 0; r < rawN; ++r) {
+        const QStringList &row = protocolRows.at(r);
+        for (int c = 0; c < columnN; ++c) {
+            QTableWidgetItem *item = table->item(r, c);
+            if (!item) {
+                item = new QTableWidgetItem(0);
+                table->setItem(r, c, item);
+            }
+            // Set from the column's role on this sheet, so a column that was read-only on an
+            // earlier sheet becomes editable again.
+            if (c == displayDecIndex || c == displayContextIndex)
+                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            else
+                item->setFlags(item->flags() | Qt::ItemIsEditable);
+            item->setText(row.value(c));
+        }
+    }
+
+    protocolRules.clear();
+    for (int r = 0; r < rawN; ++r) {
+        QStringList &row = protocolRows[r];
+        while (row.size() <= displayJsonIndex)
+            row.append(QString());
+        // parseRule puts a rule written without braces inside them; the cell shows that form.
+        QJsonDocument rule;
+        parseRule(row[displayJsonIndex], rule);
+        table->item(r, displayJsonIndex)->setText(row.at(displayJsonIndex));
+        protocolRules.append(rule);
+    }
+
+    on_lineEdit_regsAddrRead_editingFinished();
+    on_lineEdit_regsLenRead_editingFinished();
+}
+
+void MainWindow::on_pushButton_resolve_clicked()
+{
+    resolveProtocol();
+}
+
+void MainWindow::on_pushButton_protocolFile_clicked()
+{
+    QString path = QFileDialog::getOpenFileName(this, tr("选择当前配置保存位置"), protocolFile,
+                                                tr("选择类型 (*.*)"));
+    if (path.isEmpty())
+        path = protocolFile;
+    ui->lineEdit_protocolFile->setText(path);
+    if (path == protocolFile)
+        return;
+
+    protocolFile = path;
+    const QStringList sheets = MyXlsx::listSheets(path);
+    qDebug() << sheets;
+    // Clearing passes an empty text to the area handler, which ignores it; the first sheet
+    // inserted becomes current and is resolved through that handler.
+    ui->comboBox_regsType->clear();
+    ui->comboBox_regsType->addItems(sheets);
+}
+
+void MainWindow::on_pushButton_protocolSave_clicked()
+{
+    const QString path = ui->lineEdit_protocolFile->text();
+    const QString sheet = ui->comboBox_regsType->currentText();
+
+    // The rows in memory belong to the last resolved sheet; written anywhere else they would
+    // overwrite another sheet or workbook with this table.
+    if (resolvedFile.isEmpty() || path != resolvedFile || sheet != resolvedSheet) {
+        QMessageBox::warning(this, tr("协议保存失败"),
+                             tr("表格不是从文件 %1 的工作表 %2 载入的，请先解析。")
+                                     .arg(path, sheet),
+                             QMessageBox::Ok);
+        return;
+    }
+
+    // When the last resolve stopped before filling the cells (no usable rule column), the
+    // table still shows an earlier sheet's texts; the sheet is then written back as it was read.
+    const bool tableFilled = displayJsonIndex >= 1 && displayJsonIndex < columnN;
+    if (tableFilled) {
+        for (int r = 0; r < rawN && r < protocolRows.size(); ++r) {
+            QStringList &row = protocolRows[r];
+            for (int c = 0; c < columnN; ++c) {
+                const QTableWidgetItem *item = tableItem(r, c);
+                if (!item)
+                    continue;
+                while (row.size() <= c)
+                    row.append(QString());
+                row[c] = item->data(Qt::DisplayRole).toString();
+            }
+        }
+    }
+
+    if (MyXlsx::writeSheet(path, sheet, protocolHeader, protocolRows) < 0) {
+        // The table and its edits stay as they are, so the user can try again.
+        QMessageBox::warning(this, tr("协议保存失败"),
+                             tr("无法写入协议文件 %1，表格中的内容未保存。").arg(path),
+                             QMessageBox::Ok);
+        return;
+    }
+
+    resolveProtocol();
+}
