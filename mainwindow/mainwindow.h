@@ -75,6 +75,10 @@ private:
 
     // Replies (replies.cpp) and the distance display feed (auxwindows.cpp).
     void feedSonicDisplay(const QModbusDataUnit &unit);
+    // The whole of the reply handling; modbusReadReadySlot passes its sender, the send paths
+    // pass a reply the client returned already finished.
+    void handleReply(QModbusReply *reply);
+    void showReplyInTable(const QModbusDataUnit &unit);
 
     // The item at (row, column) when both lie inside the table and the cell exists.
     QTableWidgetItem *tableItem(int row, int column) const;

@@ -1,0 +1,91 @@
+#include "modbustext.h"
+
+#include <QStringList>
+
+Q_LOGGING_CATEGORY(lcModbus, "rurodur.modbus")
+
+namespace {
+
+const quint16 bitOn = 0xFF00;
+
+int positionIn(const char *const *list, int size, const QString &text)
+{
+    for (int i = 0; i < size; ++i) {
+        if (text == QLatin1String(list[i]))
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+int parityValueOf(const QString &text)
+{
+    // "Idle no used" only keeps the positions equal to the QSerialPort values.
+    static const char *const texts[] = { "None", "Idle no used", "Even", "Odd", "Space", "Mark" };
+    return positionIn(texts, int(sizeof texts / sizeof *texts), text);
+}
+
+int stopBitsValueOf(const QString &text)
+{
+    static const char *const texts[] = { "Idle no used", "1", "2", "1.5" };
+    return positionIn(texts, int(sizeof texts / sizeof *texts), text);
+}
+
+QString registerHexText(quint16 value)
+{
+    return QLatin1String("0x") + QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+}
+
+QVector<quint16> bitAreaValues(const QVector<quint16> &values, int valueCount,
+                               const QByteArray &responseData)
+{
+    if (valueCount < 0)
+        valueCount = 0;
+    QVector<quint16> result;
+    if (values.size() == valueCount) {
+        result = values;
+    } else {
+        result.fill(0, valueCount);
+        const int byteCount = responseData.isEmpty() ? 0 : quint8(responseData.at(0));
+        const QByteArray bits = responseData.mid(1);
+        if (bits.size() == byteCount && byteCount * 8 >= valueCount && valueCount != 0) {
+            for (int i = 0; i < valueCount; ++i) {
+                if (quint8(bits.at(i / 8)) & (1u << (i % 8)))
+                    result[i] = bitOn;
+            }
+        }
+    }
+    // Some clients deliver 1 for an energised coil; the device's own value for on is 0xFF00.
+    for (quint16 &value : result) {
+        if (value != 0)
+            value = bitOn;
+    }
+    return result;
+}
+
+QString modbusStateName(QModbusDevice::State state)
+{
+    switch (state) {
+    case QModbusDevice::UnconnectedState:
+        return QStringLiteral("UnconnectedState");
+    case QModbusDevice::ConnectingState:
+        return QStringLiteral("ConnectingState");
+    case QModbusDevice::ConnectedState:
+        return QStringLiteral("ConnectedState");
+    case QModbusDevice::ClosingState:
+        return QStringLiteral("ClosingState");
+    }
+    return QString::number(int(state));
+}
+
+QString modbusErrorName(QModbusDevice::Error error)
+{
+    static const char *const names[] = { "NoError",       "ReadError",          "WriteError",
+                                         "ConnectionError", "ConfigurationError", "TimeoutError",
+                                         "ProtocolError", "ReplyAbortedError",  "UnknownError" };
+    const int index = int(error);
+    if (index < 0 || index >= int(sizeof names / sizeof *names))
+        return QString::number(index);
+    return QLatin1String(names[index]);
+}

@@ -1,0 +1,37 @@
+#ifndef MODBUSTEXT_H
+#define MODBUSTEXT_H
+
+#include <QByteArray>
+#include <QLoggingCategory>
+#include <QModbusDevice>
+#include <QString>
+#include <QVector>
+
+// Diagnostics of the Modbus link, read cycle, replies and writes.
+Q_DECLARE_LOGGING_CATEGORY(lcModbus)
+
+// Position of a parity text in the fixed list "None", "Idle no used", "Even", "Odd", "Space",
+// "Mark"; the position equals the QSerialPort::Parity value. Unknown or empty text gives -1.
+int parityValueOf(const QString &text);
+
+// Position of a stop-bits text in "Idle no used", "1", "2", "1.5" (the QSerialPort::StopBits
+// value); unknown text gives -1.
+int stopBitsValueOf(const QString &text);
+
+// "0x" and four upper-case hex digits: 10 -> "0x000A", 65280 -> "0xFF00".
+QString registerHexText(quint16 value);
+
+// Values of a coil or discrete-input reply as the table shows them: on is 0xFF00, off is 0.
+// When the client's list does not hold exactly valueCount entries it is rebuilt from the
+// response data (byte count, then the bit bytes, least significant bit first); a byte count
+// that does not fit leaves the rebuilt list all zeros.
+QVector<quint16> bitAreaValues(const QVector<quint16> &values, int valueCount,
+                               const QByteArray &responseData);
+
+// "UnconnectedState" ... "ClosingState".
+QString modbusStateName(QModbusDevice::State state);
+
+// "NoError" ... "UnknownError".
+QString modbusErrorName(QModbusDevice::Error error);
+
+#endif // MODBUSTEXT_H

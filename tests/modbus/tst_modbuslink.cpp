@@ -1,0 +1,239 @@
+#include "modalcatcher.h"
+#include "windowharness.h"
+
+#include <QStandardPaths>
+#include <QtTest>
+
+using namespace modbustest;
+
+// Opening and closing the serial Modbus line from the main window, against sensor-sim.
+class TestModbusLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void openAndClose();
+    void closeClearsPendingRequest();
+    void failedOpening_data();
+    void failedOpening();
+    void lineVanishes();
+    void windowClosedWithReplyOutstanding();
+    void readRefusedWhileClosed();
+    void readRefusedForUnknownArea();
+
+private:
+    const QString simPath = QStringLiteral(SENSOR_SIM_PATH);
+};
+
+void TestModbusLink::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestModbusLink::openAndClose()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QCOMPARE(h.status->currentMessage(), QStringLiteral("modbus status:UnconnectedState"));
+    QCOMPARE(h.connectButton->text(), QStringLiteral("打开串口"));
+
+    QVERIFY(h.open());
+    QCOMPARE(h.messages, QStringList({ "modbus status:ConnectingState",
+                                       "modbus status:ConnectedState" }));
+    QCOMPARE(h.connectButton->text(), QStringLiteral("关闭串口"));
+
+    // Reading works on the open line.
+    h.setReadWindow(0, 3);
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normalText));
+
+    // Closing from a running cycle stops it.
+    h.repeat->setChecked(true);
+    h.period->setText(QStringLiteral("50"));
+    h.readButton->setChecked(true);
+    QVERIFY(h.readButton->isChecked());
+    h.messages.clear();
+    h.connectButton->setChecked(false);
+    QVERIFY(h.messages.contains(QStringLiteral("modbus status:ClosingState")));
+    QCOMPARE(h.messages.last(), QStringLiteral("modbus status:UnconnectedState"));
+    QCOMPARE(h.connectButton->text(), QStringLiteral("打开串口"));
+    QVERIFY(!h.readButton->isChecked());
+    const int served = sim.requests().size();
+    QTest::qWait(200);
+    QCOMPARE(sim.requests().size(), served);
+
+    // Reopening works with the same client object.
+    h.messages.clear();
+    QVERIFY(h.open());
+    QCOMPARE(h.messages, QStringList({ "modbus status:ConnectingState",
+                                       "modbus status:ConnectedState" }));
+    h.repeat->setChecked(false);
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normalText));
+    QCOMPARE(h.cell(1, HexColumn), QStringLiteral("0x0019")); // 25 ℃ of the factory image
+}
+
+void TestModbusLink::closeClearsPendingRequest()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--delay-ms", "400" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 3);
+    h.readButton->setChecked(true);
+    QCOMPARE(h.count(sentText), 1);
+    QVERIFY(sim.waitForRequests(1));
+
+    // Closed while the reply is on its way: the client aborts it and the mark goes.
+    h.connectButton->setChecked(false);
+    QCOMPARE(h.style(), red);
+    QVERIFY(h.open());
+    h.readButton->setChecked(true);
+    QCOMPARE(h.count(sentText), 2);
+    QVERIFY(h.waitFor(normalText));
+    QVERIFY(sim.waitForRequests(2));
+}
+
+void TestModbusLink::failedOpening_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("watchExpiry");
+    QTest::newRow("empty port name") << QString() << true;
+    QTest::newRow("missing device") << QStringLiteral("/nonexistent/ttyNONE") << false;
+    QTest::newRow("directory, not a device") << QStringLiteral("/") << false;
+}
+
+void TestModbusLink::failedOpening()
+{
+    QFETCH(QString, port);
+    QFETCH(bool, watchExpiry);
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
+    WindowHarness h(port, QStringLiteral("hold"));
+    h.create();
+
+    QVERIFY(!h.open());
+    QVERIFY2(h.status->currentMessage().startsWith(QStringLiteral("Connect failed: ")),
+             qPrintable(h.status->currentMessage()));
+    QVERIFY(h.status->currentMessage().size() > QStringLiteral("Connect failed: ").size());
+    QVERIFY(!h.connectButton->isChecked());
+    QCOMPARE(h.connectButton->text(), QStringLiteral("打开串口"));
+
+    // The message is shown for a limited time only.
+    if (watchExpiry)
+        QTRY_VERIFY_WITH_TIMEOUT(h.status->currentMessage().isEmpty(), 7000);
+
+    // Once the port exists, the next attempt opens it.
+    MyConfig::serialName = sim.clientPort();
+    QVERIFY(h.open());
+    QCOMPARE(h.connectButton->text(), QStringLiteral("关闭串口"));
+    h.setReadWindow(0, 1);
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normalText));
+}
+
+void TestModbusLink::lineVanishes()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 3);
+    h.repeat->setChecked(true);
+    h.period->setText(QStringLiteral("50"));
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normalText));
+
+    sim.killLine();
+    QTRY_VERIFY_WITH_TIMEOUT(!h.connectButton->isChecked(), 5000);
+    QCOMPARE(h.connectButton->text(), QStringLiteral("打开串口"));
+    QVERIFY(!h.readButton->isChecked());
+    QCOMPARE(h.messages.last(), QStringLiteral("modbus status:UnconnectedState"));
+
+    // The window stays usable: a new line opens and reads.
+    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
+    MyConfig::serialName = sim.clientPort();
+    QVERIFY(h.open());
+    h.repeat->setChecked(false);
+    const int normals = h.count(normalText);
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normalText, normals + 1));
+}
+
+void TestModbusLink::windowClosedWithReplyOutstanding()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--delay-ms", "300" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 3);
+    h.repeat->setChecked(true);
+    h.period->setText(QStringLiteral("20"));
+    h.readButton->setChecked(true);
+    QVERIFY(sim.waitForRequests(1));
+
+    // The client goes with the window and aborts the outstanding reply on its way out.
+    h.window.reset();
+    QTest::qWait(400);
+    QCOMPARE(sim.requests().size(), 1);
+}
+
+void TestModbusLink::readRefusedWhileClosed()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    ModalCatcher boxes;
+    h.repeat->setChecked(true);
+    h.period->setText(QStringLiteral("20"));
+    h.readButton->setChecked(true);
+    QTRY_COMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().title, QStringLiteral("错误："));
+    QCOMPARE(boxes.last().text, QStringLiteral("请先打开串口"));
+    QVERIFY(!h.readButton->isChecked());
+    // No cycle was started: no further boxes.
+    QTest::qWait(150);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(sim.requests().size(), 0);
+}
+
+void TestModbusLink::readRefusedForUnknownArea()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    ModalCatcher boxes;
+    h.area->setCurrentText(QStringLiteral("notes")); // the area handler warns once
+    QTRY_COMPARE(boxes.count(), 1);
+    boxes.clear();
+
+    // Cycling: the box ends the cycle, and only one box appears however short the period.
+    h.repeat->setChecked(true);
+    h.period->setText(QStringLiteral("0"));
+    h.readButton->setChecked(true);
+    QTRY_COMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().title, QStringLiteral("故障"));
+    QCOMPARE(boxes.last().text, QStringLiteral("寄存器不支持"));
+    QVERIFY(!h.repeat->isChecked());
+    QVERIFY(!h.readButton->isChecked());
+    QTest::qWait(150);
+    QCOMPARE(boxes.count(), 1);
+
+    // One-shot: the box, and the button stays pressed.
+    h.readButton->setChecked(true);
+    QTRY_COMPARE(boxes.count(), 2);
+    QVERIFY(h.readButton->isChecked());
+    QCOMPARE(sim.requests().size(), 0);
+}
+
+QTEST_MAIN(TestModbusLink)
+#include "tst_modbuslink.moc"

@@ -1,0 +1,383 @@
+#include "modalcatcher.h"
+#include "windowharness.h"
+
+#include <QAction>
+#include <QLCDNumber>
+#include <QStandardPaths>
+#include <QtTest>
+
+using namespace modbustest;
+
+// One-shot reads through the main window against sensor-sim: what the table, the status bar
+// and the status field show for normal, failed and mismatching replies, the change marking,
+// and the distance display fed by real replies.
+class TestModbusRead : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void holdingRegisters();
+    void bitAreas_data();
+    void bitAreas();
+    void readWindowShrunkBeforeReply();
+    void pressWhileOutstanding();
+    void failedReplies_data();
+    void failedReplies();
+    void fieldsTheDeviceRefuses_data();
+    void fieldsTheDeviceRefuses();
+    void areaSwitchedDuringRead();
+    void changeMarking_data();
+    void changeMarking();
+    void distanceDisplay_data();
+    void distanceDisplay();
+
+private:
+    const QString simPath = QStringLiteral(SENSOR_SIM_PATH);
+};
+
+void TestModbusRead::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestModbusRead::holdingRegisters()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--set", "hr:0=125,0xFF38,1234,0x00AB" }),
+             qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 4);
+
+    h.messages.clear();
+    h.readButton->setChecked(true);
+    QCOMPARE(h.messages, QStringList({ sentText }));
+    QCOMPARE(h.style(), green);
+    QVERIFY(!h.readButton->isChecked()); // one-shot: springs back at once
+    QVERIFY(h.waitFor(normalText));
+    QCOMPARE(h.messages, QStringList({ sentText, normalText }));
+    QCOMPARE(h.style(), white);
+
+    const QStringList hex = { "0x007D", "0xFF38", "0x04D2", "0x00AB" };
+    const QStringList dec = { "125", "65336", "1234", "171" };
+    // Rules of the workbook: unit "us"; signed with "℃"; one decimal with "mm"; HEX.
+    const QStringList shown = { "125us", "-200℃", "123.4mm", "AB" };
+    for (int row = 0; row < 4; ++row) {
+        QCOMPARE(h.cell(row, HexColumn), hex.at(row));
+        QCOMPARE(h.cell(row, DecColumn), dec.at(row));
+        QCOMPARE(h.cell(row, DisplayColumn), shown.at(row));
+    }
+    // Outside the read window and the other columns: as the workbook has them.
+    QCOMPARE(h.cell(4, HexColumn), QString());
+    QCOMPARE(h.cell(0, NameColumn), QStringLiteral("r0"));
+    QCOMPARE(h.cell(0, AddrColumn), QStringLiteral("0"));
+    QCOMPARE(h.cell(1, RuleColumn), QStringLiteral("{\"signed\":true,\"unit\":\"℃\"}"));
+
+    QCOMPARE(requestsWith(sim, { "fc=3", "addr=0", "count=4" }).size(), 1);
+}
+
+void TestModbusRead::bitAreas_data()
+{
+    QTest::addColumn<QString>("area");
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QString>("function");
+
+    QTest::newRow("coils") << "coil" << "coil:0=1,0,1,1,0" << "fc=1";
+    QTest::newRow("discrete inputs") << "disc" << "di:0=1,0,1,1,0" << "fc=2";
+}
+
+void TestModbusRead::bitAreas()
+{
+    QFETCH(QString, area);
+    QFETCH(QString, set);
+    QFETCH(QString, function);
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--set", set }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), area);
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 5);
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normalText));
+
+    // On is the device's 0xFF00, whatever form the client hands it over in.
+    const QStringList hex = { "0xFF00", "0x0000", "0xFF00", "0xFF00", "0x0000" };
+    const QStringList dec = { "65280", "0", "65280", "65280", "0" };
+    const QStringList shown = { "on", "off", "on", "on", "off" };
+    for (int row = 0; row < 5; ++row) {
+        QCOMPARE(h.cell(row, HexColumn), hex.at(row));
+        QCOMPARE(h.cell(row, DecColumn), dec.at(row));
+        QCOMPARE(h.cell(row, DisplayColumn), shown.at(row));
+    }
+    QCOMPARE(requestsWith(sim, { function, "addr=0", "count=5" }).size(), 1);
+}
+
+void TestModbusRead::readWindowShrunkBeforeReply()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--delay-ms", "300", "--set", "hr:0=1,2,3,4,5,6,7,8,9,10" }),
+             qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 10);
+    h.readButton->setChecked(true);
+    QCOMPARE(h.count(sentText), 1);
+
+    h.setReadWindow(2, 2);
+    QVERIFY(h.waitFor(normalText));
+    for (int row = 0; row < 10; ++row) {
+        const bool inside = row == 2 || row == 3;
+        QCOMPARE(h.cell(row, DecColumn), inside ? QString::number(row + 1) : QString());
+    }
+    QCOMPARE(requestsWith(sim, { "fc=3", "addr=0", "count=10" }).size(), 1);
+}
+
+void TestModbusRead::pressWhileOutstanding()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--delay-ms", "300" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 3);
+    h.readButton->setChecked(true);
+    QVERIFY(!h.readButton->isChecked());
+
+    // The earlier request still waits for its reply: nothing is sent or queued, and the
+    // button stays pressed until the user releases it.
+    h.readButton->setChecked(true);
+    QVERIFY(h.readButton->isChecked());
+    QCOMPARE(h.count(sentText), 1);
+    QVERIFY(h.waitFor(normalText));
+    QTest::qWait(100);
+    QCOMPARE(sim.requests().size(), 1);
+
+    h.readButton->setChecked(false);
+    h.readButton->setChecked(true);
+    QCOMPARE(h.count(sentText), 2);
+    QVERIFY(h.waitFor(normalText, 2));
+    QCOMPARE(sim.requests().size(), 2);
+}
+
+void TestModbusRead::failedReplies_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<QString>("expectedText"); // empty: any client text
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<int>("served");
+
+    // The client gives up after the first attempt and one retry.
+    QTest::newRow("no answer") << QStringList({ "--drop-every", "1" })
+                               << QStringLiteral("Request timeout.") << "outcome=drop" << 2;
+    QTest::newRow("corrupted CRC") << QStringList({ "--corrupt-crc-every", "1" })
+                                   << QStringLiteral("Request timeout.") << "outcome=corrupt" << 2;
+    QTest::newRow("exception") << QStringList({ "--exception", "1:2" }) << QString()
+                               << "outcome=exception" << 1;
+}
+
+void TestModbusRead::failedReplies()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(QString, expectedText);
+    QFETCH(QString, outcome);
+    QFETCH(int, served);
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start(QStringList({ "--static", "--set", "hr:0=7,8,9" }) + faults),
+             qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 3);
+    h.readButton->setChecked(true);
+
+    QTRY_COMPARE_WITH_TIMEOUT(h.style(), red, 7000);
+    const QString shown = h.status->currentMessage();
+    if (!expectedText.isEmpty())
+        QCOMPARE(shown, expectedText);
+    QVERIFY(!shown.isEmpty());
+    QVERIFY(!h.messages.contains(normalText));
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(h.cell(row, HexColumn), QString());
+    QCOMPARE(requestsWith(sim, { outcome }).size(), served);
+
+    // The pending mark went with the failed reply: the next read is sent.
+    h.readButton->setChecked(true);
+    QCOMPARE(h.count(sentText), 2);
+}
+
+void TestModbusRead::fieldsTheDeviceRefuses_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<QString>("logged"); // the request as the device saw it
+
+    // The read step takes the field texts as they stand; the device answers with exceptions.
+    QTest::newRow("count 0") << "0" << "0" << "count=0";
+    QTest::newRow("count not a number") << "0" << "abc" << "count=0";
+    QTest::newRow("negative count") << "0" << "-5" << "count=0";
+    QTest::newRow("count beyond 16 bits") << "0" << "70000" << "count=65535";
+    QTest::newRow("start past the device") << "1020" << "10" << "addr=1020";
+}
+
+void TestModbusRead::fieldsTheDeviceRefuses()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, count);
+    QFETCH(QString, logged);
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    // Typed without finishing the edit, so the field rules have not corrected them.
+    h.addrRead->setText(address);
+    h.lenRead->setText(count);
+    h.readButton->setChecked(true);
+    QCOMPARE(h.count(sentText), 1);
+    QTRY_COMPARE(h.style(), red);
+    QVERIFY(sim.waitForRequests(1));
+    QCOMPARE(requestsWith(sim, { "fc=3", logged, "outcome=exception" }).size(), 1);
+}
+
+void TestModbusRead::areaSwitchedDuringRead()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--delay-ms", "300", "--set", "hr:0=7,8,9" }),
+             qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 3);
+    h.readButton->setChecked(true);
+    h.area->setCurrentText(QStringLiteral("input"));
+    QCOMPARE(h.table->rowCount(), 32);
+
+    QVERIFY(h.waitFor(mismatchText));
+    QCOMPARE(h.style(), yellow);
+    QVERIFY(!h.messages.contains(normalText));
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(h.cell(row, HexColumn), QString());
+        QCOMPARE(h.cell(row, DecColumn), QString());
+    }
+}
+
+void TestModbusRead::changeMarking_data()
+{
+    QTest::addColumn<bool>("warn");
+    QTest::newRow("change warning on") << true;
+    QTest::newRow("change warning off") << false;
+}
+
+void TestModbusRead::changeMarking()
+{
+    QFETCH(bool, warn);
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--set", "hr:0=1,2" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    MyConfig::changeWarnEnable = warn;
+    h.create();
+    QVERIFY(h.open());
+    h.setReadWindow(0, 2);
+
+    const QBrush greenBrush(Qt::green);
+    const QBrush whiteBrush(Qt::white);
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normalText));
+    // Both cells changed from empty.
+    for (int row = 0; row < 2; ++row) {
+        if (warn)
+            QCOMPARE(h.background(row, HexColumn), greenBrush);
+        else
+            QCOMPARE(h.background(row, HexColumn).style(), Qt::NoBrush);
+    }
+
+    // Same values again: white.
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normalText, 2));
+    QCOMPARE(h.background(0, HexColumn), whiteBrush);
+    QCOMPARE(h.background(1, HexColumn), whiteBrush);
+
+    // The user typed another value into row 0: the reply changes it back.
+    h.setCell(0, HexColumn, QStringLiteral("0x0005"));
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normalText, 3));
+    QCOMPARE(h.cell(0, HexColumn), QStringLiteral("0x0001"));
+    QCOMPARE(h.background(0, HexColumn), warn ? greenBrush : whiteBrush);
+    QCOMPARE(h.background(1, HexColumn), whiteBrush);
+}
+
+void TestModbusRead::distanceDisplay_data()
+{
+    QTest::addColumn<QString>("area");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("count");
+    // The read window as the user changes it after the request went out; -1: unchanged.
+    QTest::addColumn<int>("windowAddress");
+    QTest::addColumn<int>("windowCount");
+    // flight time, temperature, distance, blind zone, lower, upper and farthest distance
+    QTest::addColumn<QList<double>>("expected");
+
+    const QList<double> untouched = { 0, 0, 0, 0, 0, 0, 0 };
+    QTest::newRow("holding 0..2") << "hold" << 0 << 3 << -1 << -1
+                                  << QList<double>{ 125, -200, 123.4, 0, 0, 0, 0 };
+    QTest::newRow("holding 0..22") << "hold" << 0 << 23 << -1 << -1
+                                   << QList<double>{ 125, -200, 123.4, 260, 510, 1210, 2010 };
+    QTest::newRow("input 0..22") << "input" << 0 << 23 << -1 << -1
+                                 << QList<double>{ 7, -1, 0.9, 0, 0, 0, 0 };
+    QTest::newRow("input 10..21 only") << "input" << 10 << 12 << -1 << -1 << untouched;
+    QTest::newRow("coils") << "coil" << 0 << 16 << -1 << -1 << untouched;
+    QTest::newRow("discrete inputs") << "disc" << 0 << 16 << -1 << -1 << untouched;
+    QTest::newRow("window from 1 keeps the flight time")
+        << "hold" << 0 << 3 << 1 << 2 << QList<double>{ 0, -200, 123.4, 0, 0, 0, 0 };
+    QTest::newRow("window 10..11 of a 0..22 reply")
+        << "hold" << 0 << 23 << 10 << 2 << QList<double>{ 0, 0, 0, 0, 510, 1210, 0 };
+}
+
+void TestModbusRead::distanceDisplay()
+{
+    QFETCH(QString, area);
+    QFETCH(int, address);
+    QFETCH(int, count);
+    QFETCH(int, windowAddress);
+    QFETCH(int, windowCount);
+    QFETCH(QList<double>, expected);
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--set", "hr:0=125,0xFF38,1234", "--set", "hr:10=510,1210",
+                         "--set", "hr:20=260,2010", "--set", "ir:0=7,65535,9", "--set",
+                         "ir:10=11,12", "--set", "ir:20=21,22", "--set", "coil:0=1,1,1,1",
+                         "--set", "di:0=1,1,1,1" }),
+             qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), area);
+    h.create();
+    QVERIFY(h.open());
+
+    QAction *action = h.child<QAction>("actiondistance");
+    QVERIFY(action);
+    action->trigger();
+    QWidget *display = h.child<QWidget>("SonicDisplay");
+    QVERIFY(display);
+    const char *names[] = { "lcdNumber_flightTime", "lcdNumber_temperature",
+                            "lcdNumber_distance",   "lcdNumber_minDistance",
+                            "lcdNumber_botDistance", "lcdNumber_topDistance",
+                            "lcdNumber_maxDistance" };
+
+    h.setReadWindow(address, count);
+    h.readButton->setChecked(true);
+    if (windowAddress >= 0)
+        h.setReadWindow(windowAddress, windowCount); // before the reply is handled
+    QVERIFY(h.waitFor(normalText));
+    for (int i = 0; i < 7; ++i) {
+        auto *lcd = display->findChild<QLCDNumber *>(QLatin1String(names[i]));
+        QVERIFY2(lcd, names[i]);
+        QVERIFY2(qAbs(lcd->value() - expected.at(i)) < 1e-9,
+                 qPrintable(QStringLiteral("%1 shows %2, expected %3")
+                                .arg(QLatin1String(names[i])).arg(lcd->value())
+                                .arg(expected.at(i))));
+    }
+}
+
+QTEST_MAIN(TestModbusRead)
+#include "tst_modbusread.moc"
