@@ -1,1 +1,291 @@
 #include "xlsxdocument.h"
+
+#include <algorithm>
+
+#include <QSaveFile>
+#include <QTextCodec>
+
+#include "xlsxutil.h"
+
+namespace Xlsx {
+
+namespace {
+const QString OfficeDocumentType = Ns::DocRels + QLatin1String("/officeDocument");
+const QString StrictOfficeDocumentType = Ns::StrictDocRels + QLatin1String("/officeDocument");
+const QString WorksheetType = Ns::DocRels + QLatin1String("/worksheet");
+const QString SharedStringsType = Ns::DocRels + QLatin1String("/sharedStrings");
+const QString CalcChainType = Ns::DocRels + QLatin1String("/calcChain");
+} // namespace
+
+XlsxDocument::XlsxDocument(const QString &path)
+    : m_path(path), m_package(path, MaxPartSize, MaxEntries)
+{
+    m_loaded = load();
+}
+
+XlsxDocument::~XlsxDocument() = default;
+
+bool XlsxDocument::fail(const QString &message)
+{
+    m_error = message;
+    return false;
+}
+
+bool XlsxDocument::readPart(const QString &part, QByteArray *xml, QTextCodec **codec)
+{
+    QByteArray data;
+    if (!m_package.read(part, &data))
+        return fail(m_package.errorString());
+    *xml = toUtf8Xml(data, codec);
+    return true;
+}
+
+bool XlsxDocument::load()
+{
+    if (!m_package.open())
+        return fail(m_package.errorString());
+
+    QByteArray xml;
+    QString error;
+    QVector<Relationship> relationships;
+    QString workbook;
+    const QString rootRels = m_package.find(QStringLiteral("_rels/.rels"));
+    if (!rootRels.isEmpty()) {
+        if (!readPart(rootRels, &xml))
+            return false;
+        if (!parseRelationships(xml, &relationships, &error))
+            return fail(QStringLiteral("%1: %2: %3").arg(m_path, rootRels, error));
+        for (const Relationship &rel : qAsConst(relationships)) {
+            if (rel.type == StrictOfficeDocumentType)
+                return fail(QStringLiteral("%1: Strict Open XML workbooks are not supported").arg(m_path));
+            if (rel.type == OfficeDocumentType && !rel.external) {
+                workbook = resolveTarget(QString(), rel.target);
+                break;
+            }
+        }
+        if (workbook.isEmpty())
+            return fail(QStringLiteral("%1: the package names no workbook").arg(m_path));
+    } else {
+        workbook = QStringLiteral("xl/workbook.xml");
+    }
+    m_workbookPart = m_package.find(workbook);
+    if (m_workbookPart.isEmpty())
+        return fail(QStringLiteral("%1: the workbook part %2 is missing").arg(m_path, workbook));
+
+    QVector<WorkbookSheet> sheets;
+    if (!readPart(m_workbookPart, &xml))
+        return false;
+    if (!parseWorkbook(xml, &sheets, &error))
+        return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_workbookPart, error));
+
+    m_workbookRelsPart = m_package.find(relationshipsPart(m_workbookPart));
+    if (m_workbookRelsPart.isEmpty())
+        return fail(QStringLiteral("%1: the workbook has no relationships part").arg(m_path));
+    if (!readPart(m_workbookRelsPart, &xml))
+        return false;
+    if (!parseRelationships(xml, &relationships, &error))
+        return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_workbookRelsPart, error));
+
+    QHash<QString, Relationship> byId;
+    for (const Relationship &rel : qAsConst(relationships)) {
+        if (rel.external)
+            continue;
+        byId.insert(rel.id, rel);
+        if (rel.type == SharedStringsType && m_sharedStringsPart.isEmpty())
+            m_sharedStringsPart = m_package.find(resolveTarget(m_workbookPart, rel.target));
+        else if (rel.type == CalcChainType && m_calcChainPart.isEmpty())
+            m_calcChainPart = m_package.find(resolveTarget(m_workbookPart, rel.target));
+    }
+    for (const WorkbookSheet &sheet : qAsConst(sheets)) {
+        const auto rel = byId.constFind(sheet.relationshipId);
+        // Chartsheets, dialog and macro sheets hold no cells to read.
+        if (rel == byId.cend() || rel->type != WorksheetType || sheet.name.isEmpty())
+            continue;
+        bool duplicate = false;
+        for (const SheetEntry &known : qAsConst(m_sheets))
+            duplicate = duplicate || known.name == sheet.name;
+        if (!duplicate)
+            m_sheets.append({sheet.name, resolveTarget(m_workbookPart, rel->target)});
+    }
+    m_contentTypesPart = m_package.find(QStringLiteral("[Content_Types].xml"));
+    return true;
+}
+
+bool XlsxDocument::loadSharedStrings()
+{
+    if (m_sharedStringsLoaded)
+        return true;
+    if (!m_sharedStringsPart.isEmpty()) {
+        QByteArray xml;
+        QString error;
+        if (!readPart(m_sharedStringsPart, &xml))
+            return false;
+        if (!parseSharedStrings(xml, &m_sharedStrings, &error))
+            return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_sharedStringsPart, error));
+    }
+    m_sharedStringsLoaded = true;
+    return true;
+}
+
+QStringList XlsxDocument::sheetNames() const
+{
+    QStringList names;
+    for (const SheetEntry &sheet : m_sheets)
+        names.append(sheet.name);
+    return names;
+}
+
+bool XlsxDocument::selectSheet(const QString &name)
+{
+    m_current.clear();
+    m_currentPart.clear();
+    m_cells.clear();
+    m_edits.clear();
+    m_sheetXml.clear();
+    if (!m_loaded)
+        return false;
+    const auto sheet = std::find_if(m_sheets.cbegin(), m_sheets.cend(),
+                                    [&name](const SheetEntry &s) { return s.name == name; });
+    if (sheet == m_sheets.cend())
+        return fail(QStringLiteral("%1 has no sheet named \"%2\"").arg(m_path, name));
+    if (!loadSharedStrings())
+        return false;
+    const QString part = m_package.find(sheet->part);
+    if (part.isEmpty())
+        return fail(QStringLiteral("%1: the part %2 of sheet \"%3\" is missing").arg(m_path, sheet->part, name));
+    QByteArray xml;
+    QString error;
+    if (!readPart(part, &xml, &m_sheetCodec))
+        return false;
+    if (!parseWorksheet(xml, m_sharedStrings, MaxSheetCells, &m_cells, &error)) {
+        m_cells.clear();
+        return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, name, error));
+    }
+    m_sheetXml = xml;
+    m_current = name;
+    m_currentPart = part;
+    return true;
+}
+
+const SheetCell *XlsxDocument::findCell(int row, int column) const
+{
+    const quint64 key = cellKey(row, column);
+    const auto it = std::lower_bound(m_cells.cbegin(), m_cells.cend(), key,
+                                     [](const SheetCell &c, quint64 k) { return cellKey(c.row, c.column) < k; });
+    if (it == m_cells.cend() || it->row != row || it->column != column)
+        return nullptr;
+    return &*it;
+}
+
+CellRange XlsxDocument::dimension() const
+{
+    CellRange range;
+    bool any = false;
+    const auto add = [&](int row, int column) {
+        if (!any) {
+            range = {row, column, row, column};
+            any = true;
+            return;
+        }
+        range.firstRow = qMin(range.firstRow, row);
+        range.lastRow = qMax(range.lastRow, row);
+        range.firstColumn = qMin(range.firstColumn, column);
+        range.lastColumn = qMax(range.lastColumn, column);
+    };
+    for (const SheetCell &cell : m_cells) {
+        const auto edit = m_edits.constFind(cellKey(cell.row, cell.column));
+        if (edit == m_edits.cend() || !edit->isEmpty())
+            add(cell.row, cell.column);
+    }
+    for (auto it = m_edits.cbegin(); it != m_edits.cend(); ++it) {
+        if (!it->isEmpty())
+            add(keyRow(it.key()), keyColumn(it.key()));
+    }
+    return range;
+}
+
+QVariant XlsxDocument::read(int row, int column) const
+{
+    if (row < 1 || row > MaxRow || column < 1 || column > MaxColumn)
+        return QVariant();
+    const auto edit = m_edits.constFind(cellKey(row, column));
+    if (edit != m_edits.cend())
+        return edit->isEmpty() ? QVariant() : QVariant(*edit);
+    const SheetCell *cell = findCell(row, column);
+    return cell ? cell->value : QVariant();
+}
+
+bool XlsxDocument::write(int row, int column, const QVariant &value)
+{
+    if (m_current.isEmpty())
+        return fail(QStringLiteral("no sheet is selected"));
+    if (row < 1 || row > MaxRow || column < 1 || column > MaxColumn)
+        return fail(QStringLiteral("cell (%1, %2) is outside A1:XFD1048576").arg(row).arg(column));
+    m_edits.insert(cellKey(row, column), value.toString());
+    return true;
+}
+
+bool XlsxDocument::save()
+{
+    if (!m_loaded)
+        return false;
+    QHash<QString, QByteArray> replaced;
+    QSet<QString> removed;
+    if (!m_edits.isEmpty()) {
+        QTextCodec *codec = m_sheetCodec;
+        const QByteArray &xml = m_sheetXml;
+        QByteArray patched;
+        QString error;
+        bool formulaReplaced = false;
+        if (!patchWorksheet(xml, m_sharedStrings, m_edits, dimension(), &patched, &formulaReplaced, &error))
+            return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, m_current, error));
+        const QByteArray data = fromUtf8Xml(patched, codec);
+        if (data.size() > MaxPartSize)
+            return fail(QStringLiteral("%1: sheet \"%2\" would grow beyond %3 bytes").arg(m_path, m_current).arg(MaxPartSize));
+        replaced.insert(m_currentPart, data);
+
+        // The calculation chain lists formula cells; one that no longer holds
+        // a formula makes Excel report the file as damaged, so the chain goes.
+        if (formulaReplaced && !m_calcChainPart.isEmpty()) {
+            QByteArray rels;
+            if (!readPart(m_workbookRelsPart, &rels, &codec))
+                return false;
+            const auto isCalcChain = [](const QString &type) { return type == CalcChainType; };
+            if (!removeElements(rels, NsPackageRels, "Relationship", "Type",
+                                isCalcChain, &rels, &error))
+                return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_workbookRelsPart, error));
+            replaced.insert(m_workbookRelsPart, fromUtf8Xml(rels, codec));
+            if (!m_contentTypesPart.isEmpty()) {
+                QByteArray types;
+                if (!readPart(m_contentTypesPart, &types, &codec))
+                    return false;
+                const QString chain = m_calcChainPart;
+                const auto isChainPart = [&chain](const QString &partName) {
+                    return resolveTarget(QString(), partName).compare(chain, Qt::CaseInsensitive) == 0;
+                };
+                if (!removeElements(types, NsContentTypes, "Override", "PartName",
+                                    isChainPart, &types, &error))
+                    return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_contentTypesPart, error));
+                replaced.insert(m_contentTypesPart, fromUtf8Xml(types, codec));
+            }
+            removed.insert(m_calcChainPart);
+        }
+    }
+
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString()));
+    if (!m_package.writeCopy(&file, replaced, removed)) {
+        file.cancelWriting();
+        return fail(m_package.errorString());
+    }
+    if (!file.commit())
+        return fail(QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString()));
+
+    if (!removed.isEmpty())
+        m_calcChainPart.clear();
+    m_package.open();
+    return true;
+}
+
+} // namespace Xlsx

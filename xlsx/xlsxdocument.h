@@ -1,4 +1,103 @@
 #ifndef XLSXDOCUMENT_H
 #define XLSXDOCUMENT_H
-// PLACEHOLDER: to be written.
-#endif
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+class QTextCodec;
+
+#include "xlsxcellrange.h"
+#include "xlsxpackage.h"
+#include "xlsxparts.h"
+
+namespace Xlsx {
+
+// One .xlsx workbook opened by path. The package is read when the object is
+// constructed; a sheet's cells are read when it is selected. Writes are kept
+// in memory until save(), which patches only the selected sheet's XML and
+// copies every other part of the package as it was.
+class XlsxDocument
+{
+public:
+    // Bounds against damaged or hostile files.
+    static constexpr qint64 MaxPartSize = 64 * 1024 * 1024;  // decompressed bytes per part
+    static constexpr int MaxEntries = 10000;                  // zip entries
+    static constexpr int MaxSheetCells = 4000000;             // <c> elements in one sheet
+
+    explicit XlsxDocument(const QString &path);
+    ~XlsxDocument();
+    XlsxDocument(const XlsxDocument &) = delete;
+    XlsxDocument &operator=(const XlsxDocument &) = delete;
+
+    // False when the package or its workbook part could not be read.
+    bool isLoaded() const { return m_loaded; }
+    QString errorString() const { return m_error; }
+
+    // Worksheet names in workbook order; chartsheets and other kinds are left out.
+    QStringList sheetNames() const;
+
+    // Exact, case-sensitive lookup. False when there is no such sheet or its
+    // part cannot be read (errorString() then says why).
+    bool selectSheet(const QString &name);
+    QString currentSheet() const { return m_current; }
+
+    // First/last row and column of the cells that hold a value; an empty
+    // sheet gives an invalid (empty) range.
+    CellRange dimension() const;
+
+    // Rows and columns count from 1. Empty cells give an invalid QVariant.
+    QVariant read(int row, int column) const;
+
+    // Stores the value's text in the selected sheet. An empty text clears the
+    // cell's value and keeps its style. False outside A1:XFD1048576 or when
+    // no sheet is selected.
+    bool write(int row, int column, const QVariant &value);
+
+    // Writes the package back to its path through a temporary file that
+    // replaces the original only when complete. On failure the original is
+    // untouched and errorString() names the cause.
+    bool save();
+
+private:
+    struct SheetEntry
+    {
+        QString name;
+        QString part;
+    };
+
+    bool load();
+    bool readPart(const QString &part, QByteArray *xml, QTextCodec **codec = nullptr);
+    bool loadSharedStrings();
+    bool fail(const QString &message);
+    const SheetCell *findCell(int row, int column) const;
+
+    QString m_path;
+    bool m_loaded = false;
+    QString m_error;
+
+    Package m_package;
+    QString m_contentTypesPart;
+    QString m_workbookPart;
+    QString m_workbookRelsPart;
+    QString m_sharedStringsPart;
+    QString m_calcChainPart;
+    QVector<SheetEntry> m_sheets;
+    QStringList m_sharedStrings;
+    bool m_sharedStringsLoaded = false;
+
+    QString m_current;
+    QString m_currentPart;
+    QByteArray m_sheetXml;  // the selected sheet as read, UTF-8
+    QTextCodec *m_sheetCodec = nullptr;
+    QVector<SheetCell> m_cells;  // sorted by row, then column
+    QMap<quint64, QString> m_edits;  // key: row << 16 | column
+};
+
+} // namespace Xlsx
+
+using Xlsx::XlsxDocument;
+
+#endif // XLSXDOCUMENT_H

@@ -1,0 +1,367 @@
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "workbookbuilder.h"
+#include "xlsxdocument.h"
+
+namespace {
+
+QPair<int, int> position(const QString &ref)
+{
+    int i = 0;
+    int column = 0;
+    while (ref.at(i).isLetter())
+        column = column * 26 + (ref.at(i++).unicode() - 'A' + 1);
+    return {ref.mid(i).toInt(), column};
+}
+
+struct Entry
+{
+    QString name;
+    QByteArray raw;  // as stored, still compressed
+    QByteArray data;
+    quint32 crc = 0;
+};
+
+QList<Entry> entries(const QString &path)
+{
+    QList<Entry> list;
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdUnzip))
+        return list;
+    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
+        Entry e;
+        QuaZipFileInfo64 info;
+        zip.getCurrentFileInfo(&info);
+        e.name = info.name;
+        e.crc = info.crc;
+        QuaZipFile raw(&zip);
+        int method = 0;
+        raw.open(QIODevice::ReadOnly, &method, nullptr, true);
+        e.raw = raw.readAll();
+        raw.close();
+        QuaZipFile file(&zip);
+        file.open(QIODevice::ReadOnly);
+        e.data = file.readAll();
+        file.close();
+        list.append(e);
+    }
+    return list;
+}
+
+QByteArray entryData(const QString &path, const QString &name)
+{
+    const QList<Entry> list = entries(path);
+    for (const Entry &e : list) {
+        if (e.name == name)
+            return e.data;
+    }
+    return QByteArray();
+}
+
+} // namespace
+
+class TestXlsxWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void patch_data();
+    void patch();
+    void texts_data();
+    void texts();
+    void formulas_data();
+    void formulas();
+    void keepsTheRestOfTheSheet();
+    void prefixedNamespace();
+    void keepsOtherPartsByteForByte();
+    void reportsSaveFailure();
+
+private:
+    QTemporaryDir m_dir;
+    int m_serial = 0;
+    QString store(const Parts &parts)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("w%1.xlsx").arg(++m_serial));
+        if (!builder::writeZip(path, parts))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+    // Writes "B2=text" items into Sheet1 and saves.
+    bool writeAndSave(const QString &path, const QStringList &writes)
+    {
+        XlsxDocument doc(path);
+        if (!doc.selectSheet("Sheet1"))
+            return false;
+        for (const QString &w : writes) {
+            const int eq = w.indexOf('=');
+            const auto p = position(w.left(eq));
+            if (!doc.write(p.first, p.second, w.mid(eq + 1)))
+                return false;
+        }
+        return doc.save();
+    }
+};
+
+void TestXlsxWriter::patch_data()
+{
+    QTest::addColumn<QByteArray>("sheetData");
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<QStringList>("cells");      // every cell that holds a value afterwards
+    QTest::addColumn<QStringList>("order");      // r attributes of the cells, in file order
+    QTest::addColumn<QStringList>("fragments");  // must appear in the new sheet XML
+
+    QTest::newRow("text into a styled number keeps the style")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"3\"><v>12</v></c></row>") << QStringList{"A1=abc"}
+        << QStringList{"A1=abc"} << QStringList{"A1"}
+        << QStringList{"<c r=\"A1\" s=\"3\" t=\"inlineStr\"><is><t>abc</t></is></c>", "<dimension ref=\"A1\"/>"};
+    QTest::newRow("a number written back becomes text")
+        << QByteArray("<row r=\"1\"><c r=\"A1\"><v>12</v></c></row>") << QStringList{"A1=12"}
+        << QStringList{"A1=12"} << QStringList{"A1"}
+        << QStringList{"<c r=\"A1\" t=\"inlineStr\"><is><t>12</t></is></c>"};
+    QTest::newRow("new cells and rows in ascending order")
+        << QByteArray("<row r=\"2\" spans=\"1:4\"><c r=\"A2\"><v>1</v></c><c r=\"D2\"><v>4</v></c></row>"
+                      "<row r=\"5\"><c r=\"A5\"><v>5</v></c></row>")
+        << QStringList{"F2=f", "C2=c", "B2=b", "A1=top", "A3=mid", "A7=end", "B7="}
+        << QStringList{"A1=top", "A2=1", "B2=b", "C2=c", "D2=4", "F2=f", "A3=mid", "A5=5", "A7=end"}
+        << QStringList{"A1", "A2", "B2", "C2", "D2", "F2", "A3", "A5", "A7"}
+        << QStringList{"<dimension ref=\"A1:F7\"/>", "<row r=\"2\">"};
+    QTest::newRow("empty text clears the value and keeps the style")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"3\"><v>12</v></c><c r=\"B1\"><v>5</v></c><c r=\"C1\"><v>6</v></c></row>")
+        << QStringList{"A1=", "C1="} << QStringList{"B1=5"} << QStringList{"A1", "B1"}
+        << QStringList{"<c r=\"A1\" s=\"3\"/>", "<dimension ref=\"B1\"/>"};
+    QTest::newRow("rows and cells without r")
+        << QByteArray("<row><c><v>1</v></c><c><v>2</v></c><c><v>3</v></c></row>"
+                      "<row r=\"3\"><c><v>5</v></c></row><row><c><v>6</v></c></row>")
+        << QStringList{"B1=x", "A2=new"} << QStringList{"A1=1", "B1=x", "C1=3", "A2=new", "A3=5", "A4=6"}
+        << QStringList{"A1", "B1", "C1", "A2"} << QStringList{"<row r=\"4\">"};
+    QTest::newRow("cells outside the writes untouched")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c><c r=\"B1\" s=\"2\"><v>7</v></c></row>"
+                      "<row r=\"9\"><c r=\"H9\" s=\"4\" t=\"b\"><v>1</v></c></row>")
+        << QStringList{"B1=8"} << QStringList{"A1=shared", "B1=8", "H9=true"} << QStringList{"A1", "B1", "H9"}
+        << QStringList{"<c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c>", "<c r=\"H9\" s=\"4\" t=\"b\"><v>1</v></c>"};
+}
+
+void TestXlsxWriter::patch()
+{
+    QFETCH(QByteArray, sheetData);
+    QFETCH(QStringList, writes);
+    QFETCH(QStringList, cells);
+    QFETCH(QStringList, order);
+    QFETCH(QStringList, fragments);
+
+    const QString path = store(builder::workbook({builder::worksheet(sheetData)},
+                                                 builder::sharedStrings("<si><t>shared</t></si>")));
+    QVERIFY(writeAndSave(path, writes));
+
+    const QString xml = QString::fromUtf8(entryData(path, "xl/worksheets/sheet1.xml"));
+    for (const QString &f : fragments)
+        QVERIFY2(xml.contains(f), qPrintable(f + " not in " + xml));
+    QStringList refs;
+    QRegularExpressionMatchIterator it = QRegularExpression("<c r=\"([A-Z]+[0-9]+)\"").globalMatch(xml);
+    while (it.hasNext())
+        refs.append(it.next().captured(1));
+    QCOMPARE(refs, order);
+
+    XlsxDocument doc(path);
+    QVERIFY(doc.selectSheet("Sheet1"));
+    int found = 0;
+    for (const QString &c : cells) {
+        const int eq = c.indexOf('=');
+        const auto p = position(c.left(eq));
+        QCOMPARE(doc.read(p.first, p.second).toString(), c.mid(eq + 1));
+    }
+    const Xlsx::CellRange range = doc.dimension();
+    for (int r = range.firstRow; r <= range.lastRow; ++r) {
+        for (int c = range.firstColumn; c <= range.lastColumn; ++c)
+            found += doc.read(r, c).isValid() ? 1 : 0;
+    }
+    QCOMPARE(found, cells.size());
+}
+
+void TestXlsxWriter::texts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("fragment");
+
+    QTest::newRow("surrounding spaces") << " padded " << "<t xml:space=\"preserve\"> padded </t>";
+    QTest::newRow("newline") << "line1\nline2" << "<t xml:space=\"preserve\">line1\nline2</t>";
+    QTest::newRow("control characters") << "a\x01" "b\rc" << "<t>a_x0001_b_x000D_c</t>";
+    QTest::newRow("literal escape") << "_x0041_" << "<t>_x005F_x0041_</t>";
+    QTest::newRow("non-ASCII") << QString::fromUtf8("中文 ü 😀") << QString::fromUtf8("<t>中文 ü 😀</t>");
+    QTest::newRow("numeric-looking") << "007" << "<t>007</t>";
+    QTest::newRow("formula-looking") << "=SUM(A1)" << "<t>=SUM(A1)</t>";
+    QTest::newRow("markup") << "<a&b>\"" << "<t>&lt;a&amp;b&gt;\"</t>";
+}
+
+void TestXlsxWriter::texts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, fragment);
+
+    const QString path = store(builder::workbook({builder::worksheet("")}));
+    XlsxDocument doc(path);
+    QVERIFY(doc.selectSheet("Sheet1"));
+    QVERIFY(doc.write(2, 3, text));
+    QVERIFY2(doc.save(), qPrintable(doc.errorString()));
+
+    const QString xml = QString::fromUtf8(entryData(path, "xl/worksheets/sheet1.xml"));
+    QVERIFY2(xml.contains(fragment), qPrintable(xml));
+    XlsxDocument again(path);
+    QVERIFY(again.selectSheet("Sheet1"));
+    QCOMPARE(again.read(2, 3).toString(), text);
+}
+
+void TestXlsxWriter::formulas_data()
+{
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+    QTest::addColumn<bool>("calcChainKept");
+    QTest::addColumn<QString>("a3");
+
+    QTest::newRow("same text keeps the formulas")
+        << QStringList{"B1=2", "A2=2"} << QStringList{"<f>A1+1</f>", "<f t=\"shared\" ref=\"A2:A3\" si=\"0\">"}
+        << QStringList{} << true << "2";
+    QTest::newRow("new text replaces the formula and drops the chain")
+        << QStringList{"B1=x"} << QStringList{"<c r=\"B1\" t=\"inlineStr\"><is><t>x</t>", "si=\"0\""}
+        << QStringList{"A1+1"} << false << "2";
+    QTest::newRow("overwritten anchor of a shared formula")
+        << QStringList{"A2=y"} << QStringList{"<c r=\"A3\"><v>2</v></c>"} << QStringList{"si=\"0\"", "A1*2"}
+        << false << "2";
+}
+
+void TestXlsxWriter::formulas()
+{
+    QFETCH(QStringList, writes);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    QFETCH(bool, calcChainKept);
+    QFETCH(QString, a3);
+
+    Parts parts = builder::workbook({builder::worksheet(
+        "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f>A1+1</f><v>2</v></c></row>"
+        "<row r=\"2\"><c r=\"A2\"><f t=\"shared\" ref=\"A2:A3\" si=\"0\">A1*2</f><v>2</v></c></row>"
+        "<row r=\"3\"><c r=\"A3\"><f t=\"shared\" si=\"0\"/><v>2</v></c></row>")});
+    builder::setPart(parts, "xl/calcChain.xml",
+                     "<calcChain xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+                     "<c r=\"B1\" i=\"1\"/><c r=\"A2\"/><c r=\"A3\"/></calcChain>");
+    QByteArray rels = builder::part(parts, "xl/_rels/workbook.xml.rels");
+    rels.replace("</Relationships>", "<Relationship Id=\"rId9\" Type=\"http://schemas.openxmlformats.org/"
+                                     "officeDocument/2006/relationships/calcChain\" Target=\"calcChain.xml\"/></Relationships>");
+    builder::setPart(parts, "xl/_rels/workbook.xml.rels", rels);
+    QByteArray types = builder::part(parts, "[Content_Types].xml");
+    types.replace("</Types>", "<Override PartName=\"/xl/calcChain.xml\" ContentType=\"application/"
+                              "vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/></Types>");
+    builder::setPart(parts, "[Content_Types].xml", types);
+    const QString path = store(parts);
+    QVERIFY(writeAndSave(path, writes));
+
+    const QString xml = QString::fromUtf8(entryData(path, "xl/worksheets/sheet1.xml"));
+    for (const QString &p : present)
+        QVERIFY2(xml.contains(p), qPrintable(p + " not in " + xml));
+    for (const QString &a : absent)
+        QVERIFY2(!xml.contains(a), qPrintable(a + " in " + xml));
+    QCOMPARE(!entryData(path, "xl/calcChain.xml").isEmpty(), calcChainKept);
+    QCOMPARE(entryData(path, "xl/_rels/workbook.xml.rels").contains("calcChain"), calcChainKept);
+    QCOMPARE(entryData(path, "[Content_Types].xml").contains("calcChain"), calcChainKept);
+    QVERIFY(entryData(path, "[Content_Types].xml").contains("/xl/worksheets/sheet1.xml"));
+
+    XlsxDocument doc(path);
+    QVERIFY(doc.selectSheet("Sheet1"));
+    QCOMPARE(doc.read(3, 1).toString(), a3);
+    QCOMPARE(doc.read(1, 1).toString(), QString("1"));
+}
+
+void TestXlsxWriter::keepsTheRestOfTheSheet()
+{
+    const QByteArray head =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+        "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" mc:Ignorable=\"x14ac\" "
+        "xmlns:x14ac=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/ac\">";
+    const QByteArray tail =
+        "</sheetData><!-- kept --><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" "
+        "header=\"0.3\" footer=\"0.3\"/></worksheet>";
+    const QByteArray sheet = head + "<dimension ref=\"A1\"/><sheetData><row r=\"1\" spans=\"1:1\" "
+                                    "x14ac:dyDescent=\"0.25\"><c r=\"A1\"><v>1</v></c></row>" + tail;
+    const QString path = store(builder::workbook({sheet}));
+    QVERIFY(writeAndSave(path, {"B1=x"}));
+
+    const QByteArray xml = entryData(path, "xl/worksheets/sheet1.xml");
+    QVERIFY2(xml.startsWith(head + "<dimension ref=\"A1:B1\"/><sheetData>"), xml.constData());
+    QVERIFY2(xml.endsWith(tail), xml.constData());
+    QVERIFY(xml.contains("<row r=\"1\" x14ac:dyDescent=\"0.25\"><c r=\"A1\"><v>1</v></c><c r=\"B1\" t=\"inlineStr\">"));
+}
+
+void TestXlsxWriter::prefixedNamespace()
+{
+    const QByteArray sheet =
+        "<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+        "<x:sheetData><x:row r=\"1\"><x:c r=\"A1\"><x:v>1</x:v></x:c></x:row></x:sheetData></x:worksheet>";
+    const QByteArray empty =
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData/></worksheet>";
+    const QString path = store(builder::workbook({sheet, empty}));
+    QVERIFY(writeAndSave(path, {"B1=x", "A2=y"}));
+    const QByteArray xml = entryData(path, "xl/worksheets/sheet1.xml");
+    QVERIFY2(xml.contains("<x:c r=\"B1\" t=\"inlineStr\"><x:is><x:t>x</x:t></x:is></x:c></x:row><x:row r=\"2\">"),
+             xml.constData());
+
+    XlsxDocument doc(path);
+    QVERIFY(doc.selectSheet("Sheet2"));
+    QVERIFY(doc.write(1, 1, "first"));
+    QVERIFY(doc.save());
+    QVERIFY(entryData(path, "xl/worksheets/sheet2.xml").contains("<sheetData><row r=\"1\"><c r=\"A1\""));
+    XlsxDocument again(path);
+    QVERIFY(again.selectSheet("Sheet1"));
+    QCOMPARE(again.read(2, 1).toString(), QString("y"));
+    QVERIFY(again.selectSheet("Sheet2"));
+    QCOMPARE(again.read(1, 1).toString(), QString("first"));
+}
+
+void TestXlsxWriter::keepsOtherPartsByteForByte()
+{
+    const QString path = m_dir.filePath("lo.xlsx");
+    QVERIFY(QFile::copy(QStringLiteral(RURODUR_TEST_DATA "/libreoffice_protocol.xlsx"), path));
+    const QList<Entry> before = entries(path);
+    XlsxDocument doc(path);
+    QVERIFY(doc.selectSheet("holding"));
+    QVERIFY(doc.write(2, 5, "changed"));
+    QVERIFY(doc.save());
+
+    const QList<Entry> after = entries(path);
+    QCOMPARE(after.size(), before.size());
+    int changed = 0;
+    for (int i = 0; i < before.size(); ++i) {
+        QCOMPARE(after.at(i).name, before.at(i).name);
+        if (after.at(i).name == "xl/worksheets/sheet1.xml") {
+            ++changed;
+            QVERIFY(after.at(i).data != before.at(i).data);
+            continue;
+        }
+        QCOMPARE(after.at(i).crc, before.at(i).crc);
+        QVERIFY2(after.at(i).raw == before.at(i).raw, qPrintable(after.at(i).name));
+    }
+    QCOMPARE(changed, 1);
+}
+
+void TestXlsxWriter::reportsSaveFailure()
+{
+    // The folder disappears between reading and saving: no place for the
+    // temporary file, whatever the user's rights.
+    QTemporaryDir sub(m_dir.filePath("goneXXXXXX"));
+    const QString path = sub.filePath("a.xlsx");
+    QVERIFY(builder::writeZip(path, builder::workbook({builder::worksheet("")})));
+    XlsxDocument doc(path);
+    QVERIFY(doc.selectSheet("Sheet1"));
+    QVERIFY(doc.write(1, 1, "x"));
+    QVERIFY(sub.remove());
+    QVERIFY(!doc.save());
+    QVERIFY(doc.errorString().contains(path));
+    QVERIFY(!QFileInfo::exists(sub.path()));
+}
+
+QTEST_GUILESS_MAIN(TestXlsxWriter)
+#include "tst_xlsxwriter.moc"

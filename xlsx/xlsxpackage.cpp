@@ -1,0 +1,174 @@
+#include "xlsxpackage.h"
+
+#include <QIODevice>
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+#include <quazip/quazipfileinfo.h>
+#include <quazip/quazipnewinfo.h>
+
+namespace Xlsx {
+
+namespace {
+constexpr quint32 Utf8NameFlag = 0x0800;  // general purpose bit 11
+
+void prepare(QuaZip &zip)
+{
+    // Entries without the UTF-8 flag are decoded as UTF-8 too: part names are
+    // ASCII in practice and this keeps a round trip byte-identical.
+    zip.setFileNameCodec("UTF-8");
+    zip.setCommentCodec("UTF-8");
+}
+} // namespace
+
+Package::Package(const QString &path, qint64 maxPartSize, int maxEntries)
+    : m_path(path), m_maxPartSize(maxPartSize), m_maxEntries(maxEntries)
+{
+}
+
+bool Package::fail(const QString &message)
+{
+    m_error = message;
+    return false;
+}
+
+bool Package::open()
+{
+    m_entries.clear();
+    m_byLowerName.clear();
+    QuaZip zip(m_path);
+    prepare(zip);
+    if (!zip.open(QuaZip::mdUnzip))
+        return fail(QStringLiteral("%1 is not a zip archive (error %2)").arg(m_path).arg(zip.getZipError()));
+    if (zip.getEntriesCount() > m_maxEntries)
+        return fail(QStringLiteral("%1 has too many entries (%2)").arg(m_path).arg(zip.getEntriesCount()));
+    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
+        QuaZipFileInfo64 info;
+        if (!zip.getCurrentFileInfo(&info))
+            return fail(QStringLiteral("%1: unreadable zip directory").arg(m_path));
+        if (info.flags & Utf8NameFlag)
+            m_utf8Names = true;
+        const QString lower = info.name.toLower();
+        if (m_byLowerName.contains(lower))
+            return fail(QStringLiteral("%1: duplicate entry %2").arg(m_path, info.name));
+        m_byLowerName.insert(lower, info.name);
+        m_entries.append(info.name);
+        if (m_entries.size() > m_maxEntries)
+            return fail(QStringLiteral("%1 has too many entries").arg(m_path));
+    }
+    if (zip.getZipError() != UNZ_OK)
+        return fail(QStringLiteral("%1: damaged zip directory (error %2)").arg(m_path).arg(zip.getZipError()));
+    return true;
+}
+
+QString Package::find(const QString &part) const
+{
+    return m_byLowerName.value(part.toLower());
+}
+
+bool Package::read(const QString &entry, QByteArray *data)
+{
+    data->clear();
+    QuaZip zip(m_path);
+    prepare(zip);
+    if (!zip.open(QuaZip::mdUnzip))
+        return fail(QStringLiteral("%1 cannot be opened (error %2)").arg(m_path).arg(zip.getZipError()));
+    if (!zip.setCurrentFile(entry, QuaZip::csSensitive))
+        return fail(QStringLiteral("%1: part %2 is missing").arg(m_path, entry));
+    QuaZipFileInfo64 info;
+    if (!zip.getCurrentFileInfo(&info))
+        return fail(QStringLiteral("%1: part %2 is unreadable").arg(m_path, entry));
+    if (info.uncompressedSize > quint64(m_maxPartSize))
+        return fail(QStringLiteral("%1: part %2 is too large (%3 bytes)").arg(m_path, entry).arg(info.uncompressedSize));
+    const qint64 declared = qint64(info.uncompressedSize);
+
+    QuaZipFile file(&zip);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("%1: part %2 cannot be opened (error %3)").arg(m_path, entry).arg(file.getZipError()));
+    data->reserve(int(declared));
+    char buffer[65536];
+    for (;;) {
+        const qint64 n = file.read(buffer, sizeof buffer);
+        if (n < 0) {
+            data->clear();
+            return fail(QStringLiteral("%1: part %2 is damaged").arg(m_path, entry));
+        }
+        if (n == 0)
+            break;
+        // Count while inflating: the declared size may lie.
+        if (data->size() + n > declared) {
+            data->clear();
+            return fail(QStringLiteral("%1: part %2 is larger than declared").arg(m_path, entry));
+        }
+        data->append(buffer, int(n));
+    }
+    file.close();
+    if (file.getZipError() != UNZ_OK || data->size() != declared) {
+        data->clear();
+        return fail(QStringLiteral("%1: part %2 is damaged (error %3)").arg(m_path, entry).arg(file.getZipError()));
+    }
+    return true;
+}
+
+bool Package::writeCopy(QIODevice *out, const QHash<QString, QByteArray> &replaced, const QSet<QString> &removed)
+{
+    QuaZip source(m_path);
+    prepare(source);
+    if (!source.open(QuaZip::mdUnzip))
+        return fail(QStringLiteral("%1 cannot be opened (error %2)").arg(m_path).arg(source.getZipError()));
+
+    QuaZip target(out);
+    prepare(target);
+    target.setAutoClose(false);
+    target.setUtf8Enabled(m_utf8Names);
+    if (!target.open(QuaZip::mdCreate))
+        return fail(QStringLiteral("cannot start writing %1 (error %2)").arg(m_path).arg(target.getZipError()));
+
+    int count = 0;
+    for (bool more = source.goToFirstFile(); more; more = source.goToNextFile()) {
+        if (++count > m_maxEntries)
+            return fail(QStringLiteral("%1 has too many entries").arg(m_path));
+        QuaZipFileInfo64 info;
+        if (!source.getCurrentFileInfo(&info))
+            return fail(QStringLiteral("%1: unreadable zip directory").arg(m_path));
+        if (removed.contains(info.name))
+            continue;
+
+        QuaZipNewInfo newInfo(info);
+        QuaZipFile output(&target);
+        const auto it = replaced.constFind(info.name);
+        if (it != replaced.constEnd()) {
+            newInfo.uncompressedSize = ulong(it->size());
+            // Fast compression: a patched sheet is written on every save and
+            // the size difference to the default level is a few per cent.
+            if (!output.open(QIODevice::WriteOnly, newInfo, nullptr, 0, Z_DEFLATED, Z_BEST_SPEED)
+                || output.write(*it) != it->size())
+                return fail(QStringLiteral("cannot write part %1 of %2").arg(info.name, m_path));
+        } else {
+            QuaZipFile input(&source);
+            int method = 0;
+            int level = 0;
+            if (!input.open(QIODevice::ReadOnly, &method, &level, true))
+                return fail(QStringLiteral("%1: part %2 cannot be copied (error %3)").arg(m_path, info.name).arg(input.getZipError()));
+            const QByteArray raw = input.readAll();
+            input.close();
+            if (raw.size() != qint64(info.compressedSize))
+                return fail(QStringLiteral("%1: part %2 is truncated").arg(m_path, info.name));
+            newInfo.uncompressedSize = ulong(info.uncompressedSize);
+            if (!output.open(QIODevice::WriteOnly, newInfo, nullptr, info.crc, method, level, true)
+                || output.write(raw) != raw.size())
+                return fail(QStringLiteral("cannot write part %1 of %2").arg(info.name, m_path));
+        }
+        output.close();
+        if (output.getZipError() != ZIP_OK)
+            return fail(QStringLiteral("cannot write part %1 of %2 (error %3)").arg(info.name, m_path).arg(output.getZipError()));
+    }
+    if (source.getZipError() != UNZ_OK)
+        return fail(QStringLiteral("%1: damaged zip directory").arg(m_path));
+    target.setComment(source.getComment());
+    target.close();
+    if (target.getZipError() != ZIP_OK)
+        return fail(QStringLiteral("cannot finish writing %1 (error %2)").arg(m_path).arg(target.getZipError()));
+    return true;
+}
+
+} // namespace Xlsx
