@@ -76,10 +76,11 @@ void MainWindow::resolveProtocol()
     QHeaderView *header = table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
     header->setSectionResizeMode(QHeaderView::Interactive);
-    for (int column : { displayContextIndex, displayHexIndex, displayDecIndex, displayAddrIndex }) {
-        if (column >= 0 && column < columnN)
-            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    }
+    // The role columns size themselves to their contents. A shown table re-sizes such a column
+    // over all its rows on every change of one of its cells (seconds for a full sheet), so they
+    // take that mode once their cells are filled; the widths end up the same.
+    const int sizedColumns[] = { displayContextIndex, displayHexIndex, displayDecIndex,
+                                 displayAddrIndex };
 
     for (int r = 0; r < rawN; ++r) {
         const QStringList &row = protocolRows.at(r);
@@ -90,11 +91,13 @@ void MainWindow::resolveProtocol()
                 table->setItem(r, c, item);
             }
             // Set from the column's role on this sheet, so a column that was read-only on an
-            // earlier sheet becomes editable again.
-            if (c == displayDecIndex || c == displayContextIndex)
-                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-            else
-                item->setFlags(item->flags() | Qt::ItemIsEditable);
+            // earlier sheet becomes editable again. Setting flags notifies the view even when
+            // they stay the same, so only changes are set.
+            const Qt::ItemFlags flags = (c == displayDecIndex || c == displayContextIndex)
+                                            ? item->flags() & ~Qt::ItemIsEditable
+                                            : item->flags() | Qt::ItemIsEditable;
+            if (flags != item->flags())
+                item->setFlags(flags);
             item->setText(row.value(c));
         }
     }
@@ -109,6 +112,11 @@ void MainWindow::resolveProtocol()
         parseRule(row[displayJsonIndex], rule);
         table->item(r, displayJsonIndex)->setText(row.at(displayJsonIndex));
         protocolRules.append(rule);
+    }
+
+    for (int column : sizedColumns) {
+        if (column >= 0 && column < columnN)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     }
 
     on_lineEdit_regsAddrRead_editingFinished();

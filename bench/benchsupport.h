@@ -1,0 +1,144 @@
+#ifndef BENCHSUPPORT_H
+#define BENCHSUPPORT_H
+
+// Helpers shared by the benchmark programs: bounded waits, the simulated sensor on a pty pair,
+// memory figures from /proc, and the table rows that bench/run collects.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QVector>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace bench {
+
+// Runs the event loop until `condition` holds or `timeoutMs` passes.
+inline bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+inline void spin(int ms)
+{
+    waitFor([] { return false; }, ms);
+}
+
+inline double median(QVector<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+inline double percentile(QVector<double> values, int percent)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values.at(qMin(values.size() - 1, values.size() * percent / 100));
+}
+
+// A field of /proc/self/status in kB ("VmRSS", "VmHWM"), or -1.
+inline qint64 procStatusKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = QByteArray(field) + ':';
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// One row of the table bench/run prints: figure, ours, reference, ratio, target.
+inline void row(const QString &figure, const QString &ours, const QString &reference,
+                const QString &ratio, const QString &target)
+{
+    std::printf("ROW | %s | %s | %s | %s | %s |\n", qPrintable(figure), qPrintable(ours),
+                qPrintable(reference), qPrintable(ratio), qPrintable(target));
+    std::fflush(stdout);
+}
+
+inline QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+inline void note(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+// sensor-sim serving one end of a socat pty pair in `dir`; the other end is clientPort.
+class SimLine
+{
+public:
+    bool start(const QString &dir, const QStringList &simArgs)
+    {
+        const QString simEnd = dir + QStringLiteral("/sim");
+        clientPort = dir + QStringLiteral("/client");
+        QFile::remove(simEnd);
+        QFile::remove(clientPort);
+        socat.start(QStringLiteral("socat"), { QStringLiteral("pty,raw,echo=0,link=") + simEnd,
+                                               QStringLiteral("pty,raw,echo=0,link=") + clientPort });
+        if (!waitFor([&] { return QFile::exists(simEnd) && QFile::exists(clientPort); }, 5000))
+            return false;
+        const QString ready = dir + QStringLiteral("/ready");
+        QFile::remove(ready);
+        sim.start(QStringLiteral(SENSOR_SIM_PATH),
+                  simArgs + QStringList{ QStringLiteral("--ready-file"), ready, simEnd });
+        return waitFor([&] { return QFile::exists(ready); }, 5000);
+    }
+
+    void stop()
+    {
+        for (QProcess *p : { &sim, &socat }) {
+            if (p->state() == QProcess::NotRunning)
+                continue;
+            p->terminate();
+            if (!p->waitForFinished(3000)) {
+                p->kill();
+                p->waitForFinished(1000);
+            }
+        }
+    }
+
+    ~SimLine() { stop(); }
+
+    QString clientPort;
+
+private:
+    QProcess socat;
+    QProcess sim;
+};
+
+// Physical limit of back-to-back polls on an RTU line: request and reply frames, each followed
+// by 3.5 characters of silence, at `bitsPerChar` bits per character.
+inline double physicalPollsPerSecond(int requestBytes, int replyBytes, int baud, int bitsPerChar)
+{
+    const double characters = requestBytes + 3.5 + replyBytes + 3.5;
+    return baud / (characters * bitsPerChar);
+}
+
+} // namespace bench
+
+#endif // BENCHSUPPORT_H
