@@ -1,6 +1,11 @@
 #include "modalcatcher.h"
 #include "windowharness.h"
 
+#include <QAction>
+#include <QDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -19,6 +24,7 @@ private slots:
     void failedOpening();
     void lineVanishes();
     void windowClosedWithReplyOutstanding();
+    void serialDialogClosesLineAndIsStoredAtExit();
     void readRefusedWhileClosed();
     void readRefusedForUnknownArea();
 
@@ -182,6 +188,48 @@ void TestModbusLink::windowClosedWithReplyOutstanding()
     h.window.reset();
     QTest::qWait(400);
     QCOMPARE(sim.requests().size(), 1);
+}
+
+void TestModbusLink::serialDialogClosesLineAndIsStoredAtExit()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QAction *com = h.child<QAction>("actionCOM");
+    QVERIFY(com);
+
+    // Opening the dialog closes the open line: new settings apply at the next opening.
+    QVERIFY(h.open());
+    com->trigger();
+    QVERIFY(!h.connectButton->isChecked());
+    QCOMPARE(h.connectButton->text(), QStringLiteral("打开串口"));
+    QCOMPARE(h.messages.last(), QStringLiteral("modbus status:UnconnectedState"));
+    QDialog *dialog = h.window->findChild<QDialog *>(QStringLiteral("MySerialPort"));
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+
+    // A second trigger with the line open again: the same dialog, and the line closed again.
+    QVERIFY(h.open());
+    com->trigger();
+    QVERIFY(!h.connectButton->isChecked());
+    QCOMPARE(h.window->findChildren<QDialog *>(QStringLiteral("MySerialPort")).size(), 1);
+    QCOMPARE(h.window->findChild<QDialog *>(QStringLiteral("MySerialPort")), dialog);
+
+    // Selections made in the still-open dialog reach the settings file when the window closes.
+    dialog->findChild<QComboBox *>(QStringLiteral("comboBox_com"))->setEditText(QStringLiteral("/dev/ttyTEST9"));
+    dialog->findChild<QComboBox *>(QStringLiteral("comboBox_baudrate"))->setCurrentText(QStringLiteral("9600"));
+    dialog->findChild<QComboBox *>(QStringLiteral("comboBox_parity"))->setCurrentText(QStringLiteral("Even"));
+    dialog->findChild<QComboBox *>(QStringLiteral("comboBox_stopbits"))->setCurrentText(QStringLiteral("2"));
+    h.window.reset();
+
+    QFile file(h.dir.filePath(MyConfig::programName + QStringLiteral(".json")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject serial = QJsonDocument::fromJson(file.readAll()).object().value("serialport").toObject();
+    QCOMPARE(serial.value("name"), QJsonValue("/dev/ttyTEST9"));
+    QCOMPARE(serial.value("baudrate"), QJsonValue(9600));
+    QCOMPARE(serial.value("parity"), QJsonValue("Even"));
+    QCOMPARE(serial.value("stopbits"), QJsonValue("2"));
 }
 
 void TestModbusLink::readRefusedWhileClosed()
