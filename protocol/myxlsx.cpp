@@ -14,7 +14,7 @@ bool isWorkbookFile(const QString &path)
 }
 
 // Opens the workbook and selects the sheet; 0, -2 or -4 as for readSheet.
-int openSheet(XlsxDocument &doc, const QString &sheet)
+int openSheet(XlsxDocument &doc, const QString &sheet, XlsxDocument::SelectMode mode)
 {
     if (!doc.isLoaded()) {
         qDebug() << "workbook unreadable:" << doc.errorString();
@@ -22,7 +22,7 @@ int openSheet(XlsxDocument &doc, const QString &sheet)
     }
     if (!doc.sheetNames().contains(sheet))
         return -2;
-    if (!doc.selectSheet(sheet)) {
+    if (!doc.selectSheet(sheet, mode)) {
         qDebug() << "sheet unreadable:" << doc.errorString();
         return -4;
     }
@@ -44,7 +44,7 @@ int MyXlsx::readSheet(const QString &path, const QString &sheet, QStringList &he
     if (!isWorkbookFile(path))
         return -1;
     XlsxDocument doc(path);
-    const int opened = openSheet(doc, sheet);
+    const int opened = openSheet(doc, sheet, XlsxDocument::ForReading);
     if (opened != 0)
         return opened;
 
@@ -82,7 +82,7 @@ int MyXlsx::writeSheet(const QString &path, const QString &sheet, const QStringL
     if (!isWorkbookFile(path))
         return -1;
     XlsxDocument doc(path);
-    const int opened = openSheet(doc, sheet);
+    const int opened = openSheet(doc, sheet, XlsxDocument::ForEditing);
     if (opened != 0)
         return opened;
 

@@ -135,12 +135,15 @@ QStringList XlsxDocument::sheetNames() const
     return names;
 }
 
-bool XlsxDocument::selectSheet(const QString &name)
+bool XlsxDocument::selectSheet(const QString &name, SelectMode mode)
 {
     m_current.clear();
     m_currentPart.clear();
     m_cells.clear();
+    m_layout = SheetLayout();
+    m_hasLayout = false;
     m_edits.clear();
+    m_editsSorted = true;
     m_sheetXml.clear();
     if (!m_loaded)
         return false;
@@ -157,10 +160,13 @@ bool XlsxDocument::selectSheet(const QString &name)
     QString error;
     if (!readPart(part, &xml, &m_sheetCodec))
         return false;
-    if (!parseWorksheet(xml, m_sharedStrings, MaxSheetCells, &m_cells, &error)) {
+    SheetLayout *layout = mode == ForEditing ? &m_layout : nullptr;
+    if (!parseWorksheet(xml, m_sharedStrings, MaxSheetCells, &m_cells, &error, layout)) {
         m_cells.clear();
+        m_layout = SheetLayout();
         return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, name, error));
     }
+    m_hasLayout = layout != nullptr;
     m_sheetXml = xml;
     m_current = name;
     m_currentPart = part;
@@ -175,6 +181,25 @@ const SheetCell *XlsxDocument::findCell(int row, int column) const
     if (it == m_cells.cend() || it->row != row || it->column != column)
         return nullptr;
     return &*it;
+}
+
+const CellEdits &XlsxDocument::edits() const
+{
+    if (m_editsSorted)
+        return m_edits;
+    std::stable_sort(m_edits.begin(), m_edits.end(),
+                     [](const CellEdit &a, const CellEdit &b) { return a.key < b.key; });
+    // The last write to a cell is the one that counts.
+    size_t kept = 0;
+    for (size_t i = 0; i < m_edits.size(); ++i) {
+        if (kept > 0 && m_edits[kept - 1].key == m_edits[i].key)
+            m_edits[kept - 1].text = std::move(m_edits[i].text);
+        else if (kept++ != i)
+            m_edits[kept - 1] = std::move(m_edits[i]);
+    }
+    m_edits.resize(kept);
+    m_editsSorted = true;
+    return m_edits;
 }
 
 CellRange XlsxDocument::dimension() const
@@ -192,14 +217,19 @@ CellRange XlsxDocument::dimension() const
         range.firstColumn = qMin(range.firstColumn, column);
         range.lastColumn = qMax(range.lastColumn, column);
     };
+    // Both lists are in key order: one walk finds the cells an edit empties.
+    const CellEdits &edits = this->edits();
+    auto edit = edits.cbegin();
     for (const SheetCell &cell : m_cells) {
-        const auto edit = m_edits.constFind(cellKey(cell.row, cell.column));
-        if (edit == m_edits.cend() || !edit->isEmpty())
+        const quint64 key = cellKey(cell.row, cell.column);
+        while (edit != edits.cend() && edit->key < key)
+            ++edit;
+        if (edit == edits.cend() || edit->key != key || !edit->text.isEmpty())
             add(cell.row, cell.column);
     }
-    for (auto it = m_edits.cbegin(); it != m_edits.cend(); ++it) {
-        if (!it->isEmpty())
-            add(keyRow(it.key()), keyColumn(it.key()));
+    for (const CellEdit &e : edits) {
+        if (!e.text.isEmpty())
+            add(keyRow(e.key), keyColumn(e.key));
     }
     return range;
 }
@@ -208,9 +238,12 @@ QVariant XlsxDocument::read(int row, int column) const
 {
     if (row < 1 || row > MaxRow || column < 1 || column > MaxColumn)
         return QVariant();
-    const auto edit = m_edits.constFind(cellKey(row, column));
-    if (edit != m_edits.cend())
-        return edit->isEmpty() ? QVariant() : QVariant(*edit);
+    const quint64 key = cellKey(row, column);
+    const CellEdits &edits = this->edits();
+    const auto edit = std::lower_bound(edits.cbegin(), edits.cend(), key,
+                                       [](const CellEdit &e, quint64 k) { return e.key < k; });
+    if (edit != edits.cend() && edit->key == key)
+        return edit->text.isEmpty() ? QVariant() : QVariant(edit->text);
     const SheetCell *cell = findCell(row, column);
     return cell ? cell->value : QVariant();
 }
@@ -221,7 +254,21 @@ bool XlsxDocument::write(int row, int column, const QVariant &value)
         return fail(QStringLiteral("no sheet is selected"));
     if (row < 1 || row > MaxRow || column < 1 || column > MaxColumn)
         return fail(QStringLiteral("cell (%1, %2) is outside A1:XFD1048576").arg(row).arg(column));
-    m_edits.insert(cellKey(row, column), value.toString());
+    const quint64 key = cellKey(row, column);
+    if (m_edits.empty() || key > m_edits.back().key) {
+        m_edits.push_back({key, value.toString()});
+        return true;
+    }
+    if (m_editsSorted) {
+        const auto edit = std::lower_bound(m_edits.begin(), m_edits.end(), key,
+                                           [](const CellEdit &e, quint64 k) { return e.key < k; });
+        if (edit->key == key) {
+            edit->text = value.toString();
+            return true;
+        }
+    }
+    m_edits.push_back({key, value.toString()});
+    m_editsSorted = false;
     return true;
 }
 
@@ -231,13 +278,21 @@ bool XlsxDocument::save()
         return false;
     QHash<QString, QByteArray> replaced;
     QSet<QString> removed;
-    if (!m_edits.isEmpty()) {
+    const CellEdits &edits = this->edits();
+    if (!edits.empty()) {
         QTextCodec *codec = m_sheetCodec;
         const QByteArray &xml = m_sheetXml;
         QByteArray patched;
         QString error;
         bool formulaReplaced = false;
-        if (!patchWorksheet(xml, m_sharedStrings, m_edits, dimension(), &patched, &formulaReplaced, &error))
+        SheetLayout parsed;
+        if (!m_hasLayout) {
+            QVector<SheetCell> cells;
+            if (!parseWorksheet(xml, m_sharedStrings, MaxSheetCells, &cells, &error, &parsed))
+                return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, m_current, error));
+        }
+        const SheetLayout &layout = m_hasLayout ? m_layout : parsed;
+        if (!patchWorksheet(xml, layout, edits, dimension(), &patched, &formulaReplaced, &error))
             return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, m_current, error));
         const QByteArray data = fromUtf8Xml(patched, codec);
         if (data.size() > MaxPartSize)

@@ -1,7 +1,6 @@
 #ifndef XLSXDOCUMENT_H
 #define XLSXDOCUMENT_H
 
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -39,9 +38,14 @@ public:
     // Worksheet names in workbook order; chartsheets and other kinds are left out.
     QStringList sheetNames() const;
 
+    // ForEditing also keeps where every cell stands in the sheet's XML, so
+    // save() need not read the sheet again; it costs memory in proportion to
+    // the cells, so reading alone should not ask for it.
+    enum SelectMode { ForReading, ForEditing };
+
     // Exact, case-sensitive lookup. False when there is no such sheet or its
     // part cannot be read (errorString() then says why).
-    bool selectSheet(const QString &name);
+    bool selectSheet(const QString &name, SelectMode mode = ForReading);
     QString currentSheet() const { return m_current; }
 
     // First/last row and column of the cells that hold a value; an empty
@@ -73,6 +77,7 @@ private:
     bool loadSharedStrings();
     bool fail(const QString &message);
     const SheetCell *findCell(int row, int column) const;
+    const CellEdits &edits() const;
 
     QString m_path;
     bool m_loaded = false;
@@ -93,7 +98,12 @@ private:
     QByteArray m_sheetXml;  // the selected sheet as read, UTF-8
     QTextCodec *m_sheetCodec = nullptr;
     QVector<SheetCell> m_cells;  // sorted by row, then column
-    QMap<quint64, QString> m_edits;  // key: row << 16 | column
+    SheetLayout m_layout;
+    bool m_hasLayout = false;
+    // Writes come in key order as a rule; others are sorted in when the
+    // edits are next looked at.
+    mutable CellEdits m_edits;
+    mutable bool m_editsSorted = true;
 };
 
 } // namespace Xlsx

@@ -1,5 +1,8 @@
 #include "xlsxpackage.h"
 
+#include <cstring>
+
+#include <QFile>
 #include <QIODevice>
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
@@ -10,6 +13,70 @@ namespace Xlsx {
 
 namespace {
 constexpr quint32 Utf8NameFlag = 0x0800;  // general purpose bit 11
+
+// The archive file as QuaZip reads it. Finding the end of the central
+// directory means stepping back through the last 64 KiB in 1 KiB reads, and
+// the directory itself comes in many small reads; both are served from the
+// file's tail, read once. Other reads go straight to the file, unbuffered.
+class ArchiveFile : public QIODevice
+{
+public:
+    explicit ArchiveFile(const QString &path) : m_file(path) {}
+
+    bool open(OpenMode mode) override
+    {
+        if ((mode & ReadWrite) != ReadOnly || !m_file.open(ReadOnly | Unbuffered))
+            return false;
+        m_size = m_file.size();
+        m_tailStart = qMax<qint64>(0, m_size - TailSize);
+        if (!m_file.seek(m_tailStart)) {
+            m_file.close();
+            return false;
+        }
+        m_tail = m_file.read(m_size - m_tailStart);
+        if (m_tail.size() != m_size - m_tailStart) {
+            m_file.close();
+            return false;
+        }
+        return QIODevice::open(ReadOnly | Unbuffered);
+    }
+
+    void close() override
+    {
+        QIODevice::close();
+        m_file.close();
+        m_tail.clear();
+    }
+
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_size; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 at = pos();
+        const qint64 n = qMin(maxSize, m_size - at);
+        if (n <= 0)
+            return 0;
+        if (at >= m_tailStart) {
+            std::memcpy(data, m_tail.constData() + (at - m_tailStart), size_t(n));
+            return n;
+        }
+        if (m_file.pos() != at && !m_file.seek(at))
+            return -1;
+        return m_file.read(data, n);
+    }
+
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    static constexpr qint64 TailSize = 256 * 1024;
+
+    QFile m_file;
+    qint64 m_size = 0;
+    qint64 m_tailStart = 0;
+    QByteArray m_tail;
+};
 
 void prepare(QuaZip &zip)
 {
@@ -35,7 +102,8 @@ bool Package::open()
 {
     m_entries.clear();
     m_byLowerName.clear();
-    QuaZip zip(m_path);
+    ArchiveFile file(m_path);
+    QuaZip zip(&file);
     prepare(zip);
     if (!zip.open(QuaZip::mdUnzip))
         return fail(QStringLiteral("%1 is not a zip archive (error %2)").arg(m_path).arg(zip.getZipError()));
@@ -68,7 +136,8 @@ QString Package::find(const QString &part) const
 bool Package::read(const QString &entry, QByteArray *data)
 {
     data->clear();
-    QuaZip zip(m_path);
+    ArchiveFile archive(m_path);
+    QuaZip zip(&archive);
     prepare(zip);
     if (!zip.open(QuaZip::mdUnzip))
         return fail(QStringLiteral("%1 cannot be opened (error %2)").arg(m_path).arg(zip.getZipError()));
@@ -111,7 +180,8 @@ bool Package::read(const QString &entry, QByteArray *data)
 
 bool Package::writeCopy(QIODevice *out, const QHash<QString, QByteArray> &replaced, const QSet<QString> &removed)
 {
-    QuaZip source(m_path);
+    ArchiveFile archive(m_path);
+    QuaZip source(&archive);
     prepare(source);
     if (!source.open(QuaZip::mdUnzip))
         return fail(QStringLiteral("%1 cannot be opened (error %2)").arg(m_path).arg(source.getZipError()));

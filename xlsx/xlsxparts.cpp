@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <vector>
 
 #include <QSet>
@@ -106,14 +107,27 @@ CellType cellType(const XmlReader &r, const XmlReader::Attribute *t)
     return CellType::Other;
 }
 
-// The attributes of a <c> start tag.
+// The attributes of a <c> start tag; the first of each name counts.
 void readCellStart(const XmlReader &r, CellInfo *cell)
 {
-    if (const XmlReader::Attribute *ref = r.attribute("r"))
+    const XmlReader::Attribute *ref = nullptr;
+    const XmlReader::Attribute *style = nullptr;
+    const XmlReader::Attribute *type = nullptr;
+    for (const XmlReader::Attribute &a : r.attributes()) {
+        if (!a.prefix.isNull() || a.name.length != 1)
+            continue;
+        switch (r.data()[a.name.start]) {
+        case 'r': ref = ref ? ref : &a; break;
+        case 's': style = style ? style : &a; break;
+        case 't': type = type ? type : &a; break;
+        default: break;
+        }
+    }
+    if (ref)
         cell->ref = ref->value;
-    if (const XmlReader::Attribute *s = r.attribute("s"))
-        cell->style = s->value;
-    cell->type = cellType(r, r.attribute("t"));
+    if (style)
+        cell->style = style->value;
+    cell->type = cellType(r, type);
 }
 
 // The children of a <c>, leaving the reader on its end tag. Without
@@ -148,7 +162,29 @@ void readCellBody(XmlReader &r, CellInfo *cell, bool needValue = true)
 
 QString valueText(const XmlReader &r, const CellInfo &cell)
 {
-    return cell.plainV.isNull() ? cell.v : QString::fromUtf8(r.raw(cell.plainV));
+    return cell.plainV.isNull() ? cell.v : QString::fromUtf8(r.data() + cell.plainV.start, cell.plainV.length);
+}
+
+// A run of 1 to 9 ASCII digits, the usual spelling of row numbers and
+// string indexes; anything else is left to QString's conversion.
+bool plainNumber(const char *p, int n, int *value)
+{
+    if (n < 1 || n > 9)
+        return false;
+    int v = 0;
+    for (int i = 0; i < n; ++i) {
+        const uchar c = uchar(p[i]);
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    *value = v;
+    return true;
+}
+
+inline bool isAsciiSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 QVariant cellValue(const XmlReader &r, const CellInfo &cell, const QStringList &sharedStrings)
@@ -162,7 +198,11 @@ QVariant cellValue(const XmlReader &r, const CellInfo &cell, const QStringList &
         if (!cell.hasV)
             return QVariant();
         bool ok = false;
-        const int index = valueText(r, cell).trimmed().toInt(&ok);
+        int index = -1;
+        if (!cell.plainV.isNull() && plainNumber(r.data() + cell.plainV.start, cell.plainV.length, &index))
+            ok = true;
+        else
+            index = valueText(r, cell).trimmed().toInt(&ok);
         // A missing sharedStrings part or a bad index leaves the cell empty.
         if (!ok || index < 0 || index >= sharedStrings.size())
             return QVariant();
@@ -188,15 +228,19 @@ QVariant cellValue(const XmlReader &r, const CellInfo &cell, const QStringList &
     if (!cell.hasV)
         return QVariant();
     if (!cell.plainV.isNull()) {
-        const QByteArray bytes = r.raw(cell.plainV).trimmed();
-        if (bytes.isEmpty())
+        const char *begin = r.data() + cell.plainV.start;
+        const char *end = begin + cell.plainV.length;
+        while (begin < end && isAsciiSpace(*begin))
+            ++begin;
+        while (end > begin && isAsciiSpace(end[-1]))
+            --end;
+        if (begin == end)
             return QVariant();
         double number = 0;
-        const char *end = bytes.constData() + bytes.size();
-        const auto result = std::from_chars(bytes.constData(), end, number);
+        const auto result = std::from_chars(begin, end, number);
         if (result.ec == std::errc() && result.ptr == end)
             return number;
-        return QString::fromUtf8(bytes);
+        return QString::fromUtf8(begin, int(end - begin));
     }
     const QString v = cell.v.trimmed();
     if (v.isEmpty())
@@ -218,7 +262,7 @@ bool readRowNumber(const XmlReader &r, int *row, bool *explicitRow, QSet<int> *s
     QString given;
     if (!attr) {
         ++*row;
-    } else {
+    } else if (!plainNumber(r.data() + attr->value.start, attr->value.length, row)) {
         given = QString::fromUtf8(r.raw(attr->value));
         bool ok = false;
         *row = given.toInt(&ok);
@@ -226,6 +270,8 @@ bool readRowNumber(const XmlReader &r, int *row, bool *explicitRow, QSet<int> *s
             *row = 0;
     }
     if (*row < 1 || *row > MaxRow) {
+        if (*explicitRow)
+            given = QString::fromUtf8(r.raw(attr->value));
         *error = QStringLiteral("row number %1 outside 1..%2 at line %3")
                      .arg(*explicitRow ? given : QString::number(*row))
                      .arg(MaxRow)
@@ -250,15 +296,14 @@ bool cellPosition(const XmlReader &r, const CellInfo &cell, int rowNumber, int *
         *error = QStringLiteral("more than %1 cells in row %2").arg(MaxColumn).arg(rowNumber);
         return false;
     }
-    const QByteArray ref = r.raw(cell.ref);
-    if (!parseCellReference(ref.constData(), ref.size(), row, column)) {
-        *error = QStringLiteral("cell reference \"%1\" outside A1:XFD1048576").arg(QString::fromUtf8(ref));
+    if (!parseCellReference(r.data() + cell.ref.start, cell.ref.length, row, column)) {
+        *error = QStringLiteral("cell reference \"%1\" outside A1:XFD1048576").arg(QString::fromUtf8(r.raw(cell.ref)));
         return false;
     }
     // Excel refuses such a file too; reading and patching must agree on
     // where every cell is.
     if (*row != rowNumber) {
-        *error = QStringLiteral("cell %1 stands in row %2").arg(QString::fromUtf8(ref)).arg(rowNumber);
+        *error = QStringLiteral("cell %1 stands in row %2").arg(QString::fromUtf8(r.raw(cell.ref))).arg(rowNumber);
         return false;
     }
     return true;
@@ -332,18 +377,26 @@ bool parseSharedStrings(const QByteArray &xml, QStringList *strings, QString *er
 }
 
 bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int maxCells, QVector<SheetCell> *cells,
-                    QString *error)
+                    QString *error, SheetLayout *layout)
 {
     cells->clear();
+    if (layout)
+        *layout = SheetLayout();
     XmlReader r(xml);
     if (!readRoot(r, NsMain, "worksheet", error))
         return false;
     cells->reserve(qMin(xml.size() / 32, maxCells));
+    if (layout)
+        layout->cells.reserve(size_t(qMin(xml.size() / 32, maxCells)));
     int cellCount = 0;
     bool sorted = true;
     quint64 lastKey = 0;
     bool sheetDataSeen = false;
     while (r.next() == XmlReader::StartElement) {
+        if (layout && !sheetDataSeen && r.is(NsMain, "dimension")) {
+            if (const XmlReader::Attribute *ref = r.attribute("ref"))
+                layout->dimensionRef = ref->value;
+        }
         if (!r.is(NsMain, "sheetData")) {
             r.skipElement();
             continue;
@@ -353,6 +406,12 @@ bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int
             return false;
         }
         sheetDataSeen = true;
+        if (layout) {
+            layout->sheetDataStart = r.tagStart();
+            layout->sheetDataTagEnd = r.tagEnd();
+            layout->sheetDataName = r.qualifiedName();
+            layout->sheetDataEmpty = r.isEmptyElement();
+        }
         int rowNumber = 0;
         QSet<int> seenRows;
         while (r.next() == XmlReader::StartElement) {
@@ -360,19 +419,37 @@ bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int
                 r.skipElement();
                 continue;
             }
+            SheetLayout::Row row;
+            if (layout) {
+                row.start = r.tagStart();
+                row.tagEnd = r.tagEnd();
+                row.nameEnd = row.start + 1 + r.qualifiedNameLength();
+                row.empty = r.isEmptyElement();
+                row.spansStart = row.spansEnd = -1;
+                if (const XmlReader::Attribute *spans = r.attribute("spans")) {
+                    row.spansStart = spans->start;
+                    row.spansEnd = spans->end;
+                }
+                row.firstCell = int(layout->cells.size());
+            }
             bool explicitRow = false;
             if (!readRowNumber(r, &rowNumber, &explicitRow, &seenRows, error))
                 return false;
             int column = 0;
             while (r.next() == XmlReader::StartElement) {
                 if (!r.is(NsMain, "c")) {
+                    const int start = r.tagStart();
                     r.skipElement();
+                    if (layout)
+                        row.others.append({start, r.offset()});
                     continue;
                 }
                 if (++cellCount > maxCells) {
                     *error = QStringLiteral("more than %1 cells in the sheet").arg(maxCells);
                     return false;
                 }
+                const int cellStart = r.tagStart();
+                const int cellNameEnd = cellStart + 1 + r.qualifiedNameLength();
                 CellInfo info;
                 readCellStart(r, &info);
                 int row = 0;
@@ -380,6 +457,16 @@ bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int
                     return false;
                 readCellBody(r, &info);
                 const QVariant value = cellValue(r, info, sharedStrings);
+                if (layout) {
+                    const bool textCell = info.type == CellType::Shared || info.type == CellType::Inline
+                        || info.type == CellType::Formula;
+                    const bool comparable = (info.formula || textCell || !info.hasV)
+                        && (info.formula || textCell || !value.isValid());
+                    layout->cells.push_back({cellStart, cellNameEnd, r.offset(), column, info.formulaStart,
+                                             info.formulaEnd, info.sharedIndex, info.style, !info.ref.isNull(),
+                                             info.sharedMaster, info.formula, comparable,
+                                             comparable ? value.toString() : QString()});
+                }
                 if (!holdsValue(value))
                     continue;
                 const quint64 key = cellKey(row, column);
@@ -388,7 +475,16 @@ bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int
                 lastKey = key;
                 cells->append(SheetCell{row, column, value, info.formula});
             }
+            if (layout) {
+                row.end = r.offset();
+                row.number = rowNumber;
+                row.hasRef = explicitRow;
+                row.cellCount = int(layout->cells.size()) - row.firstCell;
+                layout->rows.push_back(std::move(row));
+            }
         }
+        if (layout)
+            layout->sheetDataEnd = r.offset();
     }
     if (!finish(r, error)) {
         cells->clear();
@@ -414,40 +510,6 @@ bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int
 
 namespace {
 
-struct CellSpan
-{
-    int start = 0;
-    int nameEnd = 0;
-    int end = 0;
-    int column = 0;
-    bool hasRef = false;
-    int formulaStart = -1;
-    int formulaEnd = -1;
-    int sharedIndex = -1;
-    bool sharedMaster = false;
-    enum Action : quint8 { Keep, Replace, Clear, Drop } action = Keep;
-    Span style;  // as written in the file
-    const QString *text = nullptr;  // the edit, owned by the edits map
-};
-
-struct RowSpan
-{
-    int start = 0;
-    int nameEnd = 0;
-    int tagEnd = 0;
-    int end = 0;
-    int number = 0;
-    bool hasRef = false;
-    bool edited = false;
-    bool empty = false;
-    int qnameLength = 0;
-    int spansStart = -1;  // the spans="" hint, dropped when the row changes
-    int spansEnd = -1;
-    int firstCell = 0;
-    int cellCount = 0;
-    QVector<QPair<int, int>> others;  // non-cell children, kept after the cells
-};
-
 void appendReference(QByteArray &out, int column, const QByteArray &row)
 {
     char letters[4];
@@ -461,15 +523,37 @@ void appendReference(QByteArray &out, int column, const QByteArray &row)
 
 void appendText(QByteArray &out, const QString &text)
 {
-    bool plain = true;
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        if (u < 0x20 || u == '&' || u == '<' || u == '>' || u == '_' || u >= 0xD800) {
-            plain = false;
-            break;
+    // Plain text is encoded straight into out; the first character that needs
+    // escaping sends the whole text the slow way.
+    const int at = out.size();
+    if (qint64(text.size()) * 3 < qint64(std::numeric_limits<int>::max() / 2 - at)) {
+        out.resize(at + text.size() * 3);
+        char *p = out.data() + at;
+        bool plain = true;
+        for (const QChar c : text) {
+            const ushort u = c.unicode();
+            if (u < 0x20 || u == '&' || u == '<' || u == '>' || u == '_' || u >= 0xD800) {
+                plain = false;
+                break;
+            }
+            if (u < 0x80) {
+                *p++ = char(u);
+            } else if (u < 0x800) {
+                *p++ = char(0xC0 | (u >> 6));
+                *p++ = char(0x80 | (u & 0x3F));
+            } else {
+                *p++ = char(0xE0 | (u >> 12));
+                *p++ = char(0x80 | ((u >> 6) & 0x3F));
+                *p++ = char(0x80 | (u & 0x3F));
+            }
         }
+        if (plain) {
+            out.resize(int(p - out.constData()));
+            return;
+        }
+        out.resize(at);
     }
-    out += plain ? text.toUtf8() : escapeText(encodeEscapes(text)).toUtf8();
+    out += escapeText(encodeEscapes(text)).toUtf8();
 }
 
 class SheetWriter
@@ -532,23 +616,22 @@ public:
         m_out += "c>";
     }
 
-    void newRow(int row, const QMap<quint64, QString> &edits)
+    void newRow(int row, CellEdits::const_iterator first, CellEdits::const_iterator last)
     {
-        const QByteArray number = QByteArray::number(row);
-        auto it = edits.lowerBound(cellKey(row, 0));
         bool any = false;
-        for (auto e = it; e != edits.cend() && keyRow(e.key()) == row && !any; ++e)
-            any = !e.value().isEmpty();
+        for (auto e = first; e != last && !any; ++e)
+            any = !e->text.isEmpty();
         if (!any)
             return;
+        const QByteArray number = QByteArray::number(row);
         m_out += '<';
         m_out += m_prefix;
         m_out += "row r=\"";
         m_out += number;
         m_out += "\">";
-        for (; it != edits.cend() && keyRow(it.key()) == row; ++it) {
-            if (!it.value().isEmpty())
-                cell(keyColumn(it.key()), number, Span(), it.value());
+        for (auto it = first; it != last; ++it) {
+            if (!it->text.isEmpty())
+                cell(keyColumn(it->key), number, Span(), it->text);
         }
         m_out += "</";
         m_out += m_prefix;
@@ -562,156 +645,98 @@ private:
     int m_pos = 0;
 };
 
+const auto keyBefore = [](const CellEdit &edit, quint64 key) { return edit.key < key; };
+
+// The edits of one row.
+struct RowEdits
+{
+    CellEdits::const_iterator first;
+    CellEdits::const_iterator last;
+    bool isEmpty() const { return first == last; }
+    const CellEdit *find(int column) const
+    {
+        const quint64 key = cellKey(keyRow(first->key), column);
+        const auto it = std::lower_bound(first, last, key, keyBefore);
+        return it != last && it->key == key ? &*it : nullptr;
+    }
+};
+
+RowEdits rowEdits(const CellEdits &edits, int row)
+{
+    const auto first = std::lower_bound(edits.cbegin(), edits.cend(), cellKey(row, 0), keyBefore);
+    return {first, std::lower_bound(first, edits.cend(), cellKey(row + 1, 0), keyBefore)};
+}
+
 } // namespace
 
-bool patchWorksheet(const QByteArray &xml, const QStringList &sharedStrings, const QMap<quint64, QString> &edits,
+bool patchWorksheet(const QByteArray &xml, const SheetLayout &layout, const CellEdits &edits,
                     const CellRange &usedRange, QByteArray *patched, bool *formulaReplaced, QString *error)
 {
     *formulaReplaced = false;
-    if (edits.isEmpty()) {
+    if (edits.empty()) {
         *patched = xml;
         return true;
     }
-    XmlReader r(xml);
-    if (!readRoot(r, NsMain, "worksheet", error))
-        return false;
-
-    QVector<RowSpan> rows;
-    std::vector<CellSpan> cells;
-    QSet<int> brokenShared;  // shared formulas whose anchor cell was overwritten
-    Span dimensionRef;
-    int sheetDataStart = -1, sheetDataTagEnd = -1, sheetDataEnd = -1;
-    QByteArray sheetDataName;
-    bool sheetDataEmpty = false;
-
-    while (r.next() == XmlReader::StartElement) {
-        if (r.is(NsMain, "dimension") && sheetDataStart < 0) {
-            if (const XmlReader::Attribute *ref = r.attribute("ref"))
-                dimensionRef = ref->value;
-            r.skipElement();
-            continue;
-        }
-        if (!r.is(NsMain, "sheetData")) {
-            r.skipElement();
-            continue;
-        }
-        if (sheetDataStart >= 0) {
-            *error = QStringLiteral("more than one sheetData element");
-            return false;
-        }
-        sheetDataStart = r.tagStart();
-        sheetDataTagEnd = r.tagEnd();
-        sheetDataName = r.qualifiedName();
-        sheetDataEmpty = r.isEmptyElement();
-        int rowNumber = 0;
-        QSet<int> seenRows;
-        while (r.next() == XmlReader::StartElement) {
-            if (!r.is(NsMain, "row")) {
-                r.skipElement();
-                continue;
-            }
-            RowSpan row;
-            row.start = r.tagStart();
-            row.tagEnd = r.tagEnd();
-            row.qnameLength = r.qualifiedNameLength();
-            row.nameEnd = row.start + 1 + row.qnameLength;
-            row.empty = r.isEmptyElement();
-            if (!readRowNumber(r, &rowNumber, &row.hasRef, &seenRows, error))
-                return false;
-            row.number = rowNumber;
-            const auto firstEdit = edits.lowerBound(cellKey(rowNumber, 0));
-            row.edited = firstEdit != edits.cend() && keyRow(firstEdit.key()) == rowNumber;
-            int lastEditedColumn = 0;
-            QSet<int> editedColumns;  // only filled when the cells are out of order
-            if (row.edited) {
-                if (const XmlReader::Attribute *spans = r.attribute("spans")) {
-                    row.spansStart = spans->start;
-                    row.spansEnd = spans->end;
-                }
-            }
-            row.firstCell = int(cells.size());
-            int column = 0;
-            while (r.next() == XmlReader::StartElement) {
-                if (!r.is(NsMain, "c")) {
-                    const int start = r.tagStart();
-                    r.skipElement();
-                    row.others.append({start, r.offset()});
-                    continue;
-                }
-                CellSpan cell;
-                cell.start = r.tagStart();
-                cell.nameEnd = cell.start + 1 + r.qualifiedNameLength();
-                CellInfo info;
-                readCellStart(r, &info);
-                int cellRow = 0;
-                if (!cellPosition(r, info, rowNumber, &cellRow, &column, error))
-                    return false;
-                const auto edit = row.edited ? edits.constFind(cellKey(rowNumber, column)) : edits.cend();
-                readCellBody(r, &info, edit != edits.cend());
-                cell.end = r.offset();
-                cell.column = column;
-                cell.hasRef = !info.ref.isNull();
-                cell.formulaStart = info.formulaStart;
-                cell.formulaEnd = info.formulaEnd;
-                cell.sharedIndex = info.sharedIndex;
-                cell.sharedMaster = info.sharedMaster;
-                if (row.edited) {
-                    if (edit != edits.cend()) {
-                        bool duplicate = false;
-                        if (column > lastEditedColumn && editedColumns.isEmpty()) {
-                            lastEditedColumn = column;
-                        } else {
-                            if (editedColumns.isEmpty()) {
-                                for (int i = row.firstCell; i < int(cells.size()); ++i) {
-                                    if (cells.at(i).text)
-                                        editedColumns.insert(cells.at(i).column);
-                                }
-                            }
-                            duplicate = editedColumns.contains(column);
-                            editedColumns.insert(column);
-                        }
-                        const bool textCell = info.type == CellType::Shared || info.type == CellType::Inline
-                            || info.type == CellType::Formula;
-                        bool same = false;
-                        if (!duplicate && (info.formula || textCell || !info.hasV)) {
-                            const QVariant value = cellValue(r, info, sharedStrings);
-                            same = (info.formula || textCell || !value.isValid()) && *edit == value.toString();
-                        }
-                        cell.text = &*edit;
-                        if (duplicate) {
-                            cell.action = CellSpan::Drop;
-                        } else if (same) {
-                            // Same text: a formula keeps computing it and a
-                            // text cell keeps its rich-text runs.
-                            cell.action = CellSpan::Keep;
-                        } else {
-                            cell.action = edit->isEmpty() ? CellSpan::Clear : CellSpan::Replace;
-                            cell.style = info.style;
-                            if (info.formula) {
-                                *formulaReplaced = true;
-                                if (info.sharedMaster && info.sharedIndex >= 0)
-                                    brokenShared.insert(info.sharedIndex);
-                            }
-                        }
-                    }
-                }
-                cells.push_back(cell);
-            }
-            row.end = r.offset();
-            row.cellCount = int(cells.size()) - row.firstCell;
-            rows.append(row);
-        }
-        sheetDataEnd = r.offset();
-    }
-    if (!finish(r, error))
-        return false;
-    if (sheetDataStart < 0) {
+    if (layout.sheetDataStart < 0) {
         *error = QStringLiteral("the sheet has no sheetData element");
         return false;
     }
+    const std::vector<SheetLayout::Row> &rows = layout.rows;
+    const std::vector<SheetLayout::Cell> &cells = layout.cells;
 
-    const int colon = sheetDataName.indexOf(':');
-    SheetWriter w(xml, colon >= 0 ? sheetDataName.left(colon + 1) : QByteArray());
+    // What becomes of each edited cell. All of them are known before any row
+    // is written: overwriting the anchor of a shared formula changes the
+    // cells that share it, wherever they stand.
+    enum Action : quint8 { Keep, Replace, Clear, Drop };
+    std::vector<Action> actions(cells.size(), Keep);
+    std::vector<bool> rowEdited(rows.size(), false);
+    QSet<int> brokenShared;  // shared formulas whose anchor cell was overwritten
+    for (size_t ri = 0; ri < rows.size(); ++ri) {
+        const SheetLayout::Row &row = rows[ri];
+        const RowEdits range = rowEdits(edits, row.number);
+        if (range.isEmpty())
+            continue;
+        rowEdited[ri] = true;
+        int lastEditedColumn = 0;
+        QSet<int> editedColumns;  // only filled when the cells are out of order
+        for (int i = row.firstCell; i < row.firstCell + row.cellCount; ++i) {
+            const SheetLayout::Cell &cell = cells[size_t(i)];
+            const CellEdit *edit = range.find(cell.column);
+            if (!edit)
+                continue;
+            bool duplicate = false;
+            if (cell.column > lastEditedColumn && editedColumns.isEmpty()) {
+                lastEditedColumn = cell.column;
+            } else {
+                if (editedColumns.isEmpty()) {
+                    for (int k = row.firstCell; k < i; ++k) {
+                        if (range.find(cells[size_t(k)].column))
+                            editedColumns.insert(cells[size_t(k)].column);
+                    }
+                }
+                duplicate = editedColumns.contains(cell.column);
+                editedColumns.insert(cell.column);
+            }
+            if (duplicate) {
+                actions[size_t(i)] = Drop;
+            } else if (cell.comparable && edit->text == cell.text) {
+                // Same text: a formula keeps computing it and a text cell
+                // keeps its rich-text runs.
+                actions[size_t(i)] = Keep;
+            } else {
+                actions[size_t(i)] = edit->text.isEmpty() ? Clear : Replace;
+                if (cell.formula) {
+                    *formulaReplaced = true;
+                    if (cell.sharedMaster && cell.sharedIndex >= 0)
+                        brokenShared.insert(cell.sharedIndex);
+                }
+            }
+        }
+    }
+
+    const int colon = layout.sheetDataName.indexOf(':');
+    SheetWriter w(xml, colon >= 0 ? layout.sheetDataName.left(colon + 1) : QByteArray());
+    const XmlReader::Span dimensionRef = layout.dimensionRef;
     if (!dimensionRef.isNull()) {
         w.copyTo(dimensionRef.start, dimensionRef.start + dimensionRef.length);
         w.out() += usedRange.toString().toLatin1();
@@ -720,48 +745,58 @@ bool patchWorksheet(const QByteArray &xml, const QStringList &sharedStrings, con
     // Rows that exist get their edits; the others become new rows, each
     // placed before the first row with a higher number.
     QSet<int> existingRows;
-    for (const RowSpan &row : qAsConst(rows))
+    existingRows.reserve(int(rows.size()));
+    for (const SheetLayout::Row &row : rows)
         existingRows.insert(row.number);
     QVector<int> newRows;
-    for (auto it = edits.cbegin(); it != edits.cend(); it = edits.lowerBound(cellKey(keyRow(it.key()) + 1, 0))) {
-        if (!existingRows.contains(keyRow(it.key())))
-            newRows.append(keyRow(it.key()));
+    for (auto it = edits.cbegin(); it != edits.cend();) {
+        const int row = keyRow(it->key);
+        if (!existingRows.contains(row))
+            newRows.append(row);
+        it = std::lower_bound(it, edits.cend(), cellKey(row + 1, 0), keyBefore);
     }
+    const auto writeNewRow = [&](int row) {
+        const RowEdits range = rowEdits(edits, row);
+        w.newRow(row, range.first, range.last);
+    };
     int nextNew = 0;
-    if (sheetDataEmpty) {
+    if (layout.sheetDataEmpty) {
         if (newRows.isEmpty()) {
             *patched = w.result();
             return true;
         }
         // <sheetData/> opens up to take the rows.
-        w.copyTo(sheetDataTagEnd - 2, sheetDataEnd);
+        w.copyTo(layout.sheetDataTagEnd - 2, layout.sheetDataEnd);
         w.out() += '>';
         for (const int row : qAsConst(newRows))
-            w.newRow(row, edits);
-        w.out() += "</" + sheetDataName + '>';
+            writeNewRow(row);
+        w.out() += "</" + layout.sheetDataName + '>';
         *patched = w.result();
         return true;
     }
 
-    for (const RowSpan &row : qAsConst(rows)) {
+    const auto stripped = [&](const SheetLayout::Cell &cell) {
+        return !cell.sharedMaster && cell.sharedIndex >= 0 && brokenShared.contains(cell.sharedIndex);
+    };
+    for (size_t ri = 0; ri < rows.size(); ++ri) {
+        const SheetLayout::Row &row = rows[ri];
         if (nextNew < newRows.size() && newRows.at(nextNew) < row.number) {
             w.copyTo(row.start);
             while (nextNew < newRows.size() && newRows.at(nextNew) < row.number)
-                w.newRow(newRows.at(nextNew++), edits);
+                writeNewRow(newRows.at(nextNew++));
         }
-        const auto stripped = [&](const CellSpan &cell) {
-            return !cell.sharedMaster && cell.sharedIndex >= 0 && brokenShared.contains(cell.sharedIndex);
-        };
 
-        if (!row.edited) {
+        if (!rowEdited[ri]) {
             // A new row before it would shift an implicit row number.
             if (!row.hasRef) {
                 w.copyTo(row.nameEnd);
                 w.out() += " r=\"" + QByteArray::number(row.number) + '"';
             }
-            for (int i = row.firstCell; i < row.firstCell + row.cellCount; ++i) {
-                if (stripped(cells.at(i)))
-                    w.copyTo(cells.at(i).formulaStart, cells.at(i).formulaEnd);
+            if (!brokenShared.isEmpty()) {
+                for (int i = row.firstCell; i < row.firstCell + row.cellCount; ++i) {
+                    if (stripped(cells[size_t(i)]))
+                        w.copyTo(cells[size_t(i)].formulaStart, cells[size_t(i)].formulaEnd);
+                }
             }
             continue;
         }
@@ -783,21 +818,22 @@ bool patchWorksheet(const QByteArray &xml, const QStringList &sharedStrings, con
         // Cells in file order, edits for missing cells merged in by column.
         QVarLengthArray<int, 32> existing;
         for (int i = row.firstCell; i < row.firstCell + row.cellCount; ++i)
-            existing.append(cells.at(i).column);
+            existing.append(cells[size_t(i)].column);
         std::sort(existing.begin(), existing.end());
-        auto next = edits.lowerBound(cellKey(row.number, 0));
+        const RowEdits range = rowEdits(edits, row.number);
+        auto next = range.first;
         const auto addUpTo = [&](int column) {
-            for (; next != edits.cend() && keyRow(next.key()) == row.number && keyColumn(next.key()) < column; ++next) {
-                if (!next.value().isEmpty()
-                    && !std::binary_search(existing.begin(), existing.end(), keyColumn(next.key())))
-                    w.cell(keyColumn(next.key()), number, Span(), next.value());
+            for (; next != range.last && keyColumn(next->key) < column; ++next) {
+                if (!next->text.isEmpty()
+                    && !std::binary_search(existing.begin(), existing.end(), keyColumn(next->key)))
+                    w.cell(keyColumn(next->key), number, Span(), next->text);
             }
         };
         for (int i = row.firstCell; i < row.firstCell + row.cellCount; ++i) {
-            const CellSpan &cell = cells.at(i);
+            const SheetLayout::Cell &cell = cells[size_t(i)];
             addUpTo(cell.column);
-            switch (cell.action) {
-            case CellSpan::Keep:
+            switch (actions[size_t(i)]) {
+            case Keep:
                 w.copyRange(cell.start, cell.nameEnd);
                 if (!cell.hasRef) {
                     w.out() += " r=\"";
@@ -811,14 +847,14 @@ bool patchWorksheet(const QByteArray &xml, const QStringList &sharedStrings, con
                     w.copyRange(cell.nameEnd, cell.end);
                 }
                 break;
-            case CellSpan::Replace:
-                w.cell(cell.column, number, cell.style, *cell.text);
+            case Replace:
+                w.cell(cell.column, number, cell.style, range.find(cell.column)->text);
                 break;
-            case CellSpan::Clear:
+            case Clear:
                 if (!cell.style.isNull())
                     w.cell(cell.column, number, cell.style, QString());
                 break;
-            case CellSpan::Drop:
+            case Drop:
                 break;
             }
         }
@@ -831,9 +867,9 @@ bool patchWorksheet(const QByteArray &xml, const QStringList &sharedStrings, con
     }
 
     if (nextNew < newRows.size()) {
-        w.copyTo(xml.lastIndexOf('<', sheetDataEnd - 1));
+        w.copyTo(xml.lastIndexOf('<', layout.sheetDataEnd - 1));
         while (nextNew < newRows.size())
-            w.newRow(newRows.at(nextNew++), edits);
+            writeNewRow(newRows.at(nextNew++));
     }
     *patched = w.result();
     return true;

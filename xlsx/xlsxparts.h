@@ -2,8 +2,8 @@
 #define XLSXPARTS_H
 
 #include <functional>
+#include <vector>
 
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -36,10 +36,64 @@ struct SheetCell
     bool formula;
 };
 
-// Cell edits keyed by row << 16 | column (columns stop at 16384).
+// Cell positions as one sortable key, row << 16 | column (columns stop at 16384).
 inline quint64 cellKey(int row, int column) { return (quint64(row) << 16) | quint64(column); }
 inline int keyRow(quint64 key) { return int(key >> 16); }
 inline int keyColumn(quint64 key) { return int(key & 0xFFFF); }
+
+// A cell's new text. Edits are handed around sorted by key, one per cell.
+struct CellEdit
+{
+    quint64 key;
+    QString text;
+};
+using CellEdits = std::vector<CellEdit>;
+
+// Where the pieces of a worksheet stand in its XML, byte offsets as read.
+// Patching from it saves reading the sheet a second time.
+struct SheetLayout
+{
+    struct Cell
+    {
+        int start;
+        int nameEnd;
+        int end;
+        int column;
+        int formulaStart;
+        int formulaEnd;
+        int sharedIndex;
+        XmlReader::Span style;  // as written in the file
+        bool hasRef;
+        bool sharedMaster;
+        bool formula;
+        bool comparable;  // a formula or text cell, or one without a value
+        QString text;     // its value's text when comparable
+    };
+    struct Row
+    {
+        int start;
+        int nameEnd;
+        int tagEnd;
+        int end;
+        int number;
+        bool hasRef;
+        bool empty;
+        int spansStart;  // the spans="" hint, dropped when the row changes
+        int spansEnd;
+        int firstCell;
+        int cellCount;
+        QVector<QPair<int, int>> others;  // non-cell children, kept after the cells
+    };
+
+    std::vector<Row> rows;
+    std::vector<Cell> cells;  // in file order
+    XmlReader::Span dimensionRef;
+    int sheetDataStart = -1;
+    int sheetDataTagEnd = -1;
+    int sheetDataEnd = -1;
+    QByteArray sheetDataName;
+    bool sheetDataEmpty = false;
+};
 
 // Parts are UTF-8 (see toUtf8Xml). Every parser returns false with *error set on malformed XML, a DTD, the
 // Strict OOXML namespace, or a root element of the wrong kind.
@@ -48,14 +102,15 @@ bool parseWorkbook(const QByteArray &xml, QVector<WorkbookSheet> *sheets, QStrin
 bool parseSharedStrings(const QByteArray &xml, QStringList *strings, QString *error);
 
 // The cells of a worksheet that hold a value, sorted by row and column; a
-// later duplicate of a cell replaces the earlier one.
+// later duplicate of a cell replaces the earlier one. With layout given it
+// also receives where every row and cell stands.
 bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int maxCells,
-                    QVector<SheetCell> *cells, QString *error);
+                    QVector<SheetCell> *cells, QString *error, SheetLayout *layout = nullptr);
 
 // The worksheet XML with edits applied (see XlsxDocument::write); everything
-// not edited is copied byte for byte. *formulaReplaced tells
-// whether a formula cell lost its formula.
-bool patchWorksheet(const QByteArray &xml, const QStringList &sharedStrings, const QMap<quint64, QString> &edits,
+// not edited is copied byte for byte. layout is the one parseWorksheet gave
+// for this xml. *formulaReplaced tells whether a formula cell lost its formula.
+bool patchWorksheet(const QByteArray &xml, const SheetLayout &layout, const CellEdits &edits,
                     const CellRange &usedRange, QByteArray *patched, bool *formulaReplaced, QString *error);
 
 // Drops the elements of the given namespace and name whose attribute attr

@@ -46,6 +46,37 @@ void appendUtf8(QByteArray *out, uint u)
     }
 }
 
+// The code point of a character reference's name ("#65", "#x41"). Plain
+// digits are read here; any other spelling takes QByteArray's conversion,
+// which is what every reference went through before.
+bool characterReference(const char *name, int n, uint *u)
+{
+    const bool hex = n >= 2 && name[1] == 'x';
+    const int first = hex ? 2 : 1;
+    quint64 value = 0;
+    bool digits = n > first;
+    for (int k = first; k < n && digits; ++k) {
+        const uchar c = uchar(name[k]);
+        if (c >= '0' && c <= '9')
+            value = value * (hex ? 16 : 10) + (c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            value = value * 16 + (c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            value = value * 16 + (c - 'A' + 10);
+        else
+            digits = false;
+    }
+    // At most 9 digits fit between '&' and ';', so value cannot overflow.
+    if (digits) {
+        *u = uint(value);
+        return value <= 0xFFFFFFFFu;
+    }
+    bool ok = false;
+    const QByteArray text(name + first, n - first);
+    *u = text.toUInt(&ok, hex ? 16 : 10);
+    return ok;
+}
+
 struct KnownNamespace
 {
     const char *uri;
@@ -91,12 +122,6 @@ XmlReader::Token XmlReader::fail(const QString &message)
 void XmlReader::raiseError(const QString &message)
 {
     fail(message);
-}
-
-bool XmlReader::equals(Span span, const char *s) const
-{
-    const int n = int(std::strlen(s));
-    return span.length == n && std::memcmp(m_p + span.start, s, size_t(n)) == 0;
 }
 
 QString XmlReader::namespaceName() const
@@ -352,16 +377,6 @@ XmlReader::Token XmlReader::readEndTag()
     return m_token = EndElement;
 }
 
-const XmlReader::Attribute *XmlReader::attribute(const char *local) const
-{
-    const int n = int(std::strlen(local));
-    for (const Attribute &a : m_attributes) {
-        if (a.prefix.isNull() && a.name.length == n && std::memcmp(m_p + a.name.start, local, size_t(n)) == 0)
-            return &a;
-    }
-    return nullptr;
-}
-
 const XmlReader::Attribute *XmlReader::attribute(NsId ns, const char *local) const
 {
     for (const Attribute &a : m_attributes) {
@@ -392,29 +407,36 @@ QString XmlReader::attributeText(const char *local) const
 bool XmlReader::decode(const char *p, int length, bool attribute, QByteArray *out) const
 {
     out->reserve(out->size() + length);
+    int run = 0;  // start of the plain bytes not yet copied
     for (int i = 0; i < length; ++i) {
         const char c = p[i];
+        if (uchar(c) >= 0x20 ? c != '&' : (c == '\n' || c == '\t') && !attribute)
+            continue;
+        out->append(p + run, i - run);
         if (c == '&') {
             int semi = i + 1;
             while (semi < length && semi - i <= 10 && p[semi] != ';')
                 ++semi;
             if (semi >= length || p[semi] != ';')
                 return false;
-            const QByteArray name(p + i + 1, semi - i - 1);
-            if (name == "lt")
+            const char *name = p + i + 1;
+            const int n = semi - i - 1;
+            const auto is = [name, n](const char *known) {
+                return int(std::strlen(known)) == n && std::memcmp(name, known, size_t(n)) == 0;
+            };
+            if (is("lt")) {
                 out->append('<');
-            else if (name == "gt")
+            } else if (is("gt")) {
                 out->append('>');
-            else if (name == "amp")
+            } else if (is("amp")) {
                 out->append('&');
-            else if (name == "quot")
+            } else if (is("quot")) {
                 out->append('"');
-            else if (name == "apos")
+            } else if (is("apos")) {
                 out->append('\'');
-            else if (name.startsWith('#')) {
-                bool ok = false;
-                const uint u = name.startsWith("#x") ? name.mid(2).toUInt(&ok, 16) : name.mid(1).toUInt(&ok, 10);
-                if (!ok || !isXmlChar(u))
+            } else if (n >= 1 && name[0] == '#') {
+                uint u = 0;
+                if (!characterReference(name, n, &u) || !isXmlChar(u))
                     return false;
                 appendUtf8(out, u);
             } else {
@@ -426,14 +448,14 @@ bool XmlReader::decode(const char *p, int length, bool attribute, QByteArray *ou
             out->append(attribute ? ' ' : '\n');
             if (i + 1 < length && p[i + 1] == '\n')
                 ++i;
-        } else if (uchar(c) < 0x20 && c != '\t' && c != '\n') {
+        } else if (c != '\t' && c != '\n') {
             return false;
-        } else if (attribute && (c == '\n' || c == '\t')) {
-            out->append(' ');
         } else {
-            out->append(c);
+            out->append(' ');  // tab or line feed in an attribute
         }
+        run = i + 1;
     }
+    out->append(p + run, length - run);
     return true;
 }
 

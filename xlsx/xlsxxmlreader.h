@@ -62,12 +62,8 @@ public:
     void raiseError(const QString &message);
 
     NsId ns() const { return m_ns; }
+    // Inline so that the length of a literal name folds to a constant.
     bool is(NsId ns, const char *local) const { return m_ns == ns && equals(m_local, local); }
-    template<size_t N>
-    bool is(NsId ns, const char (&local)[N]) const
-    {
-        return m_ns == ns && m_local.length == int(N - 1) && std::memcmp(m_p + m_local.start, local, N - 1) == 0;
-    }
     bool localNameIs(const char *local) const { return equals(m_local, local); }
     QString localName() const { return text(m_local); }
     QString namespaceName() const;  // for messages
@@ -80,7 +76,15 @@ public:
     QByteArray qualifiedName() const { return raw(m_qname); }
     bool isEmptyElement() const { return m_empty; }
     const std::vector<Attribute> &attributes() const { return m_attributes; }
-    const Attribute *attribute(const char *local) const;  // without prefix
+    const Attribute *attribute(const char *local) const  // without prefix
+    {
+        const size_t n = std::strlen(local);
+        for (const Attribute &a : m_attributes) {
+            if (a.prefix.isNull() && a.name.length == int(n) && std::memcmp(m_p + a.name.start, local, n) == 0)
+                return &a;
+        }
+        return nullptr;
+    }
     const Attribute *attribute(NsId ns, const char *local) const;
     QString attributeText(const char *local) const;
 
@@ -97,12 +101,13 @@ public:
     // Decoded text of a span (entity and character references resolved).
     QString text(Span span) const;
     QByteArray raw(Span span) const { return span.isNull() ? QByteArray() : m_data.mid(span.start, span.length); }
-    bool equals(Span span, const char *s) const;
-    template<size_t N>
-    bool equals(Span span, const char (&s)[N]) const
+    bool equals(Span span, const char *s) const
     {
-        return span.length == int(N - 1) && std::memcmp(m_p + span.start, s, N - 1) == 0;
+        const size_t n = std::strlen(s);
+        return span.length == int(n) && std::memcmp(m_p + span.start, s, n) == 0;
     }
+    // The bytes of the part, for spans read in place.
+    const char *data() const { return m_p; }
 
     // Number of the line that holds byte offset pos.
     int lineAt(int pos) const;
