@@ -4,37 +4,41 @@
 #include "myserialport.h"
 #include "sonicdisplay.h"
 
+namespace {
+
+// The auxiliary windows: one instance each, a top-level window of its own that deletes itself
+// when closed, placed 30 pixels right of and below the main window. An open one is only shown
+// again, where it is. True when the window was created now.
+template<typename Window>
+bool showSingleWindow(QPointer<Window> &window, QWidget *owner, const QString &title)
+{
+    if (window) {
+        window->show();
+        return false;
+    }
+    window = new Window(owner);
+    window->setWindowTitle(title);
+    window->setWindowFlags(Qt::Window);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->move(owner->pos() + QPoint(30, 30));
+    window->show();
+    return true;
+}
+
+} // namespace
+
 void MainWindow::on_actionCOM_triggered()
 {
     // New line settings only take effect at the next opening, so the line is closed first,
     // also when the dialog is already open.
     ui->pushButton_connect->setChecked(false);
-
-    if (serialPortDialog) {
-        serialPortDialog->show();
-        return;
-    }
-    serialPortDialog = new MySerialPort(this);
-    serialPortDialog->setWindowTitle(tr("COM"));
-    serialPortDialog->setWindowFlags(Qt::Window);
-    serialPortDialog->setAttribute(Qt::WA_DeleteOnClose);
-    serialPortDialog->move(pos() + QPoint(30, 30));
-    serialPortDialog->show();
+    showSingleWindow(serialPortDialog, this, tr("COM"));
 }
 
 void MainWindow::on_actiondistance_triggered()
 {
-    if (sonicDisplay) {
-        sonicDisplay->show();
-        return;
-    }
-    sonicDisplay = new SonicDisplay(this);
-    sonicDisplay->setWindowTitle(tr("距离显示"));
-    sonicDisplay->setWindowFlags(Qt::Window);
-    sonicDisplay->setAttribute(Qt::WA_DeleteOnClose);
-    sonicDisplay->move(pos() + QPoint(30, 30));
-    sonicDisplay->show();
-    raise();
+    if (showSingleWindow(sonicDisplay, this, tr("距离显示")))
+        raise();
 }
 
 void MainWindow::feedSonicDisplay(const QModbusDataUnit &unit)
