@@ -24,16 +24,6 @@ QString rangeText(const CellRange &r)
         + QString::number(r.lastRow);
 }
 
-// "B12" -> (12, 2)
-QPair<int, int> position(const QString &ref)
-{
-    int i = 0;
-    int column = 0;
-    while (ref.at(i).isLetter())
-        column = column * 26 + (ref.at(i++).unicode() - 'A' + 1);
-    return {ref.mid(i).toInt(), column};
-}
-
 } // namespace
 
 class TestXlsxReader : public QObject
@@ -138,7 +128,7 @@ void TestXlsxReader::cells()
     QHash<QPair<int, int>, QString> wanted;
     for (const QString &item : expected) {
         const int eq = item.indexOf('=');
-        wanted.insert(position(item.left(eq)), item.mid(eq + 1));
+        wanted.insert(builder::position(item.left(eq)), item.mid(eq + 1));
     }
     for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
         QCOMPARE(doc.read(it.key().first, it.key().second).toString(), it.value());

@@ -7,15 +7,6 @@
 
 namespace {
 
-QPair<int, int> position(const QString &ref)
-{
-    int i = 0;
-    int column = 0;
-    while (ref.at(i).isLetter())
-        column = column * 26 + (ref.at(i++).unicode() - 'A' + 1);
-    return {ref.mid(i).toInt(), column};
-}
-
 struct Entry
 {
     QString name;
@@ -96,7 +87,7 @@ private:
             return false;
         for (const QString &w : writes) {
             const int eq = w.indexOf('=');
-            const auto p = position(w.left(eq));
+            const auto p = builder::position(w.left(eq));
             if (!doc.write(p.first, p.second, w.mid(eq + 1)))
                 return false;
         }
@@ -169,7 +160,7 @@ void TestXlsxWriter::patch()
     int found = 0;
     for (const QString &c : cells) {
         const int eq = c.indexOf('=');
-        const auto p = position(c.left(eq));
+        const auto p = builder::position(c.left(eq));
         QCOMPARE(doc.read(p.first, p.second).toString(), c.mid(eq + 1));
     }
     const Xlsx::CellRange range = doc.dimension();

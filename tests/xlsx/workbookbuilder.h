@@ -19,6 +19,16 @@ Q_DECLARE_METATYPE(Parts)
 
 namespace builder {
 
+// A cell reference as (row, column): "B12" -> (12, 2).
+inline QPair<int, int> position(const QString &ref)
+{
+    int i = 0;
+    int column = 0;
+    while (ref.at(i).isLetter())
+        column = column * 26 + (ref.at(i++).unicode() - 'A' + 1);
+    return {ref.mid(i).toInt(), column};
+}
+
 inline QByteArray worksheet(const QByteArray &sheetData)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
