@@ -12,6 +12,7 @@
 //
 // Usage: bench_line [seconds-per-round]. Prints "ROW |" lines for bench/run; never fails on a figure.
 
+#include "autosizehold.h"
 #include "benchsupport.h"
 #include "mainwindow.h"
 #include "myconfig.h"
@@ -159,19 +160,13 @@ void blankValueCells(QTableWidget *table, int rows)
             || title.contains(QStringLiteral("显示")))
             columns.append(c);
     }
-    QList<QHeaderView::ResizeMode> modes;
-    for (int c : columns) {
-        modes.append(header->sectionResizeMode(c));
-        header->setSectionResizeMode(c, QHeaderView::Interactive);
-    }
+    const AutoSizeHold hold(header);
     for (int r = 0; r < qMin(rows, table->rowCount()); ++r) {
         for (int c : columns) {
             if (QTableWidgetItem *item = table->item(r, c))
                 item->setText(QString());
         }
     }
-    for (int i = 0; i < columns.size(); ++i)
-        header->setSectionResizeMode(columns.at(i), modes.at(i));
 }
 
 struct WindowControls

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "autosizehold.h"
 #include "decoding.h"
 #include "myconfig.h"
 #include "myxlsx.h"
@@ -76,47 +77,45 @@ void MainWindow::resolveProtocol()
     QHeaderView *header = table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
     header->setSectionResizeMode(QHeaderView::Interactive);
-    // The role columns size themselves to their contents. A shown table re-sizes such a column
-    // over all its rows on every change of one of its cells (seconds for a full sheet), so they
-    // take that mode once their cells are filled; the widths end up the same.
-    const int sizedColumns[] = { displayContextIndex, displayHexIndex, displayDecIndex,
-                                 displayAddrIndex };
-
-    for (int r = 0; r < rawN; ++r) {
-        const QStringList &row = protocolRows.at(r);
-        for (int c = 0; c < columnN; ++c) {
-            QTableWidgetItem *item = table->item(r, c);
-            if (!item) {
-                item = new QTableWidgetItem(0);
-                table->setItem(r, c, item);
-            }
-            // Set from the column's role on this sheet, so a column that was read-only on an
-            // earlier sheet becomes editable again. Setting flags notifies the view even when
-            // they stay the same, so only changes are set.
-            const Qt::ItemFlags flags = (c == displayDecIndex || c == displayContextIndex)
-                                            ? item->flags() & ~Qt::ItemIsEditable
-                                            : item->flags() | Qt::ItemIsEditable;
-            if (flags != item->flags())
-                item->setFlags(flags);
-            item->setText(row.value(c));
-        }
-    }
-
-    protocolRules.clear();
-    for (int r = 0; r < rawN; ++r) {
-        QStringList &row = protocolRows[r];
-        while (row.size() <= displayJsonIndex)
-            row.append(QString());
-        // parseRule puts a rule written without braces inside them; the cell shows that form.
-        QJsonDocument rule;
-        parseRule(row[displayJsonIndex], rule);
-        table->item(r, displayJsonIndex)->setText(row.at(displayJsonIndex));
-        protocolRules.append(rule);
-    }
-
-    for (int column : sizedColumns) {
+    for (int column : { displayContextIndex, displayHexIndex, displayDecIndex, displayAddrIndex }) {
         if (column >= 0 && column < columnN)
             header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+
+    {
+        // The role columns size themselves once, after the fill, not on every cell.
+        const AutoSizeHold hold(header);
+        for (int r = 0; r < rawN; ++r) {
+            const QStringList &row = protocolRows.at(r);
+            for (int c = 0; c < columnN; ++c) {
+                QTableWidgetItem *item = table->item(r, c);
+                if (!item) {
+                    item = new QTableWidgetItem(0);
+                    table->setItem(r, c, item);
+                }
+                // Set from the column's role on this sheet, so a column that was read-only on an
+                // earlier sheet becomes editable again. Setting flags notifies the view even when
+                // they stay the same, so only changes are set.
+                const Qt::ItemFlags flags = (c == displayDecIndex || c == displayContextIndex)
+                                                ? item->flags() & ~Qt::ItemIsEditable
+                                                : item->flags() | Qt::ItemIsEditable;
+                if (flags != item->flags())
+                    item->setFlags(flags);
+                item->setText(row.value(c));
+            }
+        }
+
+        protocolRules.clear();
+        for (int r = 0; r < rawN; ++r) {
+            QStringList &row = protocolRows[r];
+            while (row.size() <= displayJsonIndex)
+                row.append(QString());
+            // parseRule puts a rule written without braces inside them; the cell shows that form.
+            QJsonDocument rule;
+            parseRule(row[displayJsonIndex], rule);
+            table->item(r, displayJsonIndex)->setText(row.at(displayJsonIndex));
+            protocolRules.append(rule);
+        }
     }
 
     on_lineEdit_regsAddrRead_editingFinished();

@@ -1,13 +1,13 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "autosizehold.h"
 #include "decoding.h"
 #include "modbustext.h"
 #include "myconfig.h"
 #include "mytool.h"
 
 #include <QBrush>
-#include <QHeaderView>
 #include <QModbusReply>
 #include <QTableWidgetItem>
 
@@ -66,18 +66,8 @@ void MainWindow::handleReply(QModbusReply *reply)
 void MainWindow::showReplyInTable(const QModbusDataUnit &unit)
 {
     const QVector<quint16> values = unit.values();
-    // A shown table sizes a resize-to-contents column again on every change of one of its cells,
-    // over all rows (milliseconds per cell on a full table). Those columns are held at their
-    // width while the reply is written and size themselves once afterwards.
-    QHeaderView *header = ui->tableWidget->horizontalHeader();
-    QList<int> sizedColumns;
-    for (int column : { displayHexIndex, displayDecIndex, displayContextIndex }) {
-        if (column >= 0 && column < header->count() && !sizedColumns.contains(column)
-            && header->sectionResizeMode(column) == QHeaderView::ResizeToContents) {
-            sizedColumns.append(column);
-            header->setSectionResizeMode(column, QHeaderView::Interactive);
-        }
-    }
+    // The auto-sized value columns size themselves once for the whole reply.
+    const AutoSizeHold hold(ui->tableWidget->horizontalHeader());
     const qint64 windowBegin = regsAddrRead;
     const qint64 windowEnd = qint64(regsAddrRead) + regsLenRead;
     for (int i = 0; i < values.size(); ++i) {
@@ -106,6 +96,4 @@ void MainWindow::showReplyInTable(const QModbusDataUnit &unit)
             item->setText(decodeValue(value, rule));
         }
     }
-    for (int column : qAsConst(sizedColumns))
-        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
 }
