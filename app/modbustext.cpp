@@ -2,8 +2,6 @@
 
 #include <QStringList>
 
-Q_LOGGING_CATEGORY(lcModbus, "rurodur.modbus")
-
 namespace {
 
 const quint16 bitOn = 0xFF00;

@@ -1,14 +1,12 @@
 #ifndef MODBUSTEXT_H
 #define MODBUSTEXT_H
 
+#include "logging.h"
+
 #include <QByteArray>
-#include <QLoggingCategory>
 #include <QModbusDevice>
 #include <QString>
 #include <QVector>
-
-// Diagnostics of the Modbus link, read cycle, replies and writes.
-Q_DECLARE_LOGGING_CATEGORY(lcModbus)
 
 // Position of a parity text in the fixed list "None", "Idle no used", "Even", "Odd", "Space",
 // "Mark"; the position equals the QSerialPort::Parity value. Unknown or empty text gives -1.
