@@ -30,6 +30,16 @@ int stopBitsValueOf(const QString &text)
     return positionIn(texts, int(sizeof texts / sizeof *texts), text);
 }
 
+bool deviceAddressOf(const QString &text, int *address)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok || value < 0 || value > 247)
+        return false;
+    *address = value;
+    return true;
+}
+
 QString registerHexText(quint16 value)
 {
     return QLatin1String("0x") + QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0'));

@@ -39,6 +39,7 @@ void MainWindow::on_pushButton_connect_toggled(bool checked)
     ui->pushButton_read->setChecked(false);
     // A reply aborted by the closing, or one that will never come: the next read must go out.
     requestPending = false;
+    waitingWrite.reset();
 }
 
 void MainWindow::modbusStateChanged(QModbusDevice::State state)

@@ -3,7 +3,8 @@
 
 #include "mytool.h"
 
-#include <QDebug>
+#include "logging.h"
+
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTableWidgetSelectionRange>
@@ -63,11 +64,11 @@ void MainWindow::on_lineEdit_regsAddrRead_editingFinished()
 void MainWindow::on_lineEdit_regsLenRead_editingFinished()
 {
     regsLenRead = MyTool::textToInt(ui->lineEdit_regsLenRead->text());
-    qDebug() << "regsLenRead = " << regsLenRead;
-    qDebug() << "regsAddrRead = " << regsAddrRead;
+    qCDebug(lcModbus) << "regsLenRead = " << regsLenRead;
+    qCDebug(lcModbus) << "regsAddrRead = " << regsAddrRead;
     applyCountRule(ui->lineEdit_regsLenRead, regsAddrRead, regsLenRead, rawN);
-    qDebug() << "rawN = " << rawN;
-    qDebug() << "regsLenRead = " << regsLenRead;
+    qCDebug(lcModbus) << "rawN = " << rawN;
+    qCDebug(lcModbus) << "regsLenRead = " << regsLenRead;
 }
 
 void MainWindow::on_lineEdit_regsAddrWrite_editingFinished()

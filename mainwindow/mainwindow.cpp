@@ -3,6 +3,7 @@
 
 #include "myconfig.h"
 #include "myserialport.h"
+#include "mytool.h"
 #include "myxlsx.h"
 #include "screencheck.h"
 
@@ -81,15 +82,16 @@ MainWindow::~MainWindow()
         delete serialPortDialog;
 
     // The controls' texts, not the working copies: text typed without Enter is kept too.
-    // Numbers are decimal only; anything else (including "0x10") is stored as 0.
+    // The address and count fields take hexadecimal too ("0x10"), and keep the value they
+    // meant; the device address and the period are decimal only (anything else is 0).
     const auto decimal = [](const QString &text) { return text.toInt(nullptr, 10); };
     MyConfig::protocolFile = ui->lineEdit_protocolFile->text();
     MyConfig::deviceAddr = decimal(ui->lineEdit_deviceAddr->text());
     MyConfig::regsType = ui->comboBox_regsType->currentText();
-    MyConfig::regsAddrRead = decimal(ui->lineEdit_regsAddrRead->text());
-    MyConfig::regsLenRead = decimal(ui->lineEdit_regsLenRead->text());
-    MyConfig::regsAddrWrite = decimal(ui->lineEdit_regsAddrWrite->text());
-    MyConfig::regsLenWrite = decimal(ui->lineEdit_regsLenWrite->text());
+    MyConfig::regsAddrRead = MyTool::textToInt(ui->lineEdit_regsAddrRead->text());
+    MyConfig::regsLenRead = MyTool::textToInt(ui->lineEdit_regsLenRead->text());
+    MyConfig::regsAddrWrite = MyTool::textToInt(ui->lineEdit_regsAddrWrite->text());
+    MyConfig::regsLenWrite = MyTool::textToInt(ui->lineEdit_regsLenWrite->text());
     MyConfig::isRepeat = ui->checkBox_repeat->isChecked();
     MyConfig::period = decimal(ui->lineEdit_period->text());
     MyConfig::selectEnable = ui->pushButton_selectEnable->isChecked();

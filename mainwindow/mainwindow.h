@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <optional>
+
 QT_BEGIN_NAMESPACE
 namespace Ui {
 class MainWindow;
@@ -70,8 +72,14 @@ private:
     // Fields (fields.cpp).
     void tableSelectionChanged();
 
+    // Read step after the checks of the line and the pending mark (readcycle.cpp); false when
+    // the read was refused with a warning.
+    bool sendRead();
+    void refuseRead(const QString &reason);
     // Shared by the read and write paths once the client accepted a request (readcycle.cpp).
     void trackReply(QModbusReply *reply);
+    // Sends the write that waits for an outstanding reply, if any (write.cpp).
+    void sendWaitingWrite();
 
     // Replies (replies.cpp) and the distance display feed (auxwindows.cpp).
     void feedSonicDisplay(const QModbusDataUnit &unit);
@@ -98,6 +106,13 @@ private:
     int regsLenWrite = 0;
     int period = 0;
     bool requestPending = false;
+    // A write pressed while a reply was outstanding, sent once that reply has been handled.
+    struct WaitingWrite
+    {
+        QModbusDataUnit unit;
+        int serverAddress = 0;
+    };
+    std::optional<WaitingWrite> waitingWrite;
 
     // Protocol table state.
     QStringList protocolHeader;

@@ -6,7 +6,8 @@
 #include "myconfig.h"
 #include "myxlsx.h"
 
-#include <QDebug>
+#include "logging.h"
+
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -16,39 +17,46 @@ void MainWindow::resolveProtocol()
 {
     const QString path = ui->lineEdit_protocolFile->text();
     const QString sheet = ui->comboBox_regsType->currentText();
-    qDebug() << "comboBox_regsType : " << sheet;
+    qCDebug(lcProtocol) << "comboBox_regsType : " << sheet;
 
     if (MyXlsx::readSheet(path, sheet, protocolHeader, protocolRows) < 0) {
-        qDebug() << "resolveFile error.";
+        qCDebug(lcProtocol) << "resolveFile error.";
         return;
     }
     // The header and rows in memory now belong to this sheet: a save may go back there only.
     resolvedFile = path;
     resolvedSheet = sheet;
 
-    rawN = protocolRows.size();
-    columnN = protocolHeader.size();
-    if (rawN == 0 || columnN == 0) {
-        rawN = 0;
-        columnN = 0;
-        return;
-    }
-    if (rawN > MyConfig::maxTableRows)
-        rawN = MyConfig::maxTableRows;
-
     QTableWidget *table = ui->tableWidget;
-    table->setRowCount(rawN);
-    table->setColumnCount(columnN);
-    table->setHorizontalHeaderLabels(protocolHeader);
-    qDebug() << "rawN,columnN = " << rawN << "," << columnN;
-
-    // Every role is looked for afresh: a role the new header lacks must not keep pointing at
-    // the column it had on the previous sheet.
+    // Nothing of the previous sheet survives a successful read: roles, rules and cells all
+    // come from this one.
     displayJsonIndex = -1;
     displayContextIndex = -1;
     displayHexIndex = -1;
     displayDecIndex = -1;
     displayAddrIndex = -1;
+    protocolRules.clear();
+
+    rawN = protocolRows.size();
+    columnN = protocolHeader.size();
+    if (rawN == 0 || columnN == 0) {
+        // An empty sheet gives an empty table, not the previous sheet's rows under no titles.
+        rawN = 0;
+        columnN = 0;
+        table->setRowCount(0);
+        table->setColumnCount(0);
+        on_lineEdit_regsAddrRead_editingFinished();
+        on_lineEdit_regsLenRead_editingFinished();
+        return;
+    }
+    if (rawN > MyConfig::maxTableRows)
+        rawN = MyConfig::maxTableRows;
+
+    table->setRowCount(rawN);
+    table->setColumnCount(columnN);
+    table->setHorizontalHeaderLabels(protocolHeader);
+    qCDebug(lcProtocol) << "rawN,columnN = " << rawN << "," << columnN;
+
     struct Role
     {
         const char *word;
@@ -68,11 +76,6 @@ void MainWindow::resolveProtocol()
             }
         }
     }
-
-    // A rule column in column 0 counts as none: the table keeps its new shape and titles,
-    // but neither cells nor rules nor the read window follow this sheet.
-    if (displayJsonIndex < 1)
-        return;
 
     QHeaderView *header = table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -105,15 +108,20 @@ void MainWindow::resolveProtocol()
             }
         }
 
-        protocolRules.clear();
+        // A sheet without a rule column decodes every row with the empty rule: unsigned decimal.
         for (int r = 0; r < rawN; ++r) {
-            QStringList &row = protocolRows[r];
-            while (row.size() <= displayJsonIndex)
-                row.append(QString());
-            // parseRule puts a rule written without braces inside them; the cell shows that form.
             QJsonDocument rule;
-            parseRule(row[displayJsonIndex], rule);
-            table->item(r, displayJsonIndex)->setText(row.at(displayJsonIndex));
+            if (displayJsonIndex >= 0) {
+                QStringList &row = protocolRows[r];
+                while (row.size() <= displayJsonIndex)
+                    row.append(QString());
+                // parseRule puts a rule written without braces inside them; the cell shows that form.
+                parseRule(row[displayJsonIndex], rule);
+                table->item(r, displayJsonIndex)->setText(row.at(displayJsonIndex));
+            } else {
+                QString empty;
+                parseRule(empty, rule);
+            }
             protocolRules.append(rule);
         }
     }
@@ -139,7 +147,7 @@ void MainWindow::on_pushButton_protocolFile_clicked()
 
     protocolFile = path;
     const QStringList sheets = MyXlsx::listSheets(path);
-    qDebug() << sheets;
+    qCDebug(lcProtocol) << sheets;
     // Clearing passes an empty text to the area handler, which ignores it; the first sheet
     // inserted becomes current and is resolved through that handler.
     ui->comboBox_regsType->clear();
@@ -161,10 +169,7 @@ void MainWindow::on_pushButton_protocolSave_clicked()
         return;
     }
 
-    // When the last resolve stopped before filling the cells (no usable rule column), the
-    // table still shows an earlier sheet's texts; the sheet is then written back as it was read.
-    const bool tableFilled = displayJsonIndex >= 1 && displayJsonIndex < columnN;
-    if (tableFilled) {
+    {
         for (int r = 0; r < rawN && r < protocolRows.size(); ++r) {
             QStringList &row = protocolRows[r];
             for (int c = 0; c < columnN; ++c) {

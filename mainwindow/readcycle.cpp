@@ -23,28 +23,10 @@ void MainWindow::on_pushButton_read_toggled(bool checked)
         return;
     }
 
-    // One request at a time; a tick that finds a reply outstanding is simply dropped.
-    if (requestPending)
+    // One request at a time: a tick or a press that finds a reply outstanding sends nothing,
+    // but a press still starts the cycle below, so the first tick after the reply reads.
+    if (!requestPending && !sendRead())
         return;
-
-    const QModbusDataUnit::RegisterType type = registerTypeOf(ui->comboBox_regsType->currentText());
-    if (type == QModbusDataUnit::Invalid) {
-        // Same reason as above: end the cycle before the box opens.
-        if (ui->checkBox_repeat->isChecked())
-            ui->checkBox_repeat->setChecked(false);
-        QMessageBox::warning(this, tr("故障"), tr("寄存器不支持"));
-        return;
-    }
-
-    regsAddrRead = MyTool::textToInt(ui->lineEdit_regsAddrRead->text());
-    regsLenRead = MyTool::textToInt(ui->lineEdit_regsLenRead->text());
-    // The texts are used as they stand (the device refuses what it cannot serve), but a count
-    // outside 0..65535 must not wrap round into some other count.
-    const QModbusDataUnit unit(type, regsAddrRead, quint16(qBound(0, regsLenRead, 0xFFFF)));
-    const int serverAddress = ui->lineEdit_deviceAddr->text().toInt(nullptr, 10);
-
-    if (QModbusReply *reply = modbusDevice->sendReadRequest(unit, serverAddress))
-        trackReply(reply);
 
     if (!ui->checkBox_repeat->isChecked()) {
         ui->pushButton_read->setChecked(false);
@@ -53,6 +35,49 @@ void MainWindow::on_pushButton_read_toggled(bool checked)
         cycleTimer.setInterval(qMax(ui->lineEdit_period->text().toInt(nullptr, 10), 0));
         cycleTimer.start();
     }
+}
+
+bool MainWindow::sendRead()
+{
+    const QModbusDataUnit::RegisterType type = registerTypeOf(ui->comboBox_regsType->currentText());
+    if (type == QModbusDataUnit::Invalid) {
+        // Ends a running cycle; without one the button stays as it is.
+        if (ui->checkBox_repeat->isChecked())
+            ui->checkBox_repeat->setChecked(false);
+        QMessageBox::warning(this, tr("故障"), tr("寄存器不支持"));
+        return false;
+    }
+
+    int serverAddress = 0;
+    if (!deviceAddressOf(ui->lineEdit_deviceAddr->text(), &serverAddress)) {
+        refuseRead(tr("设备地址无效"));
+        return false;
+    }
+
+    regsAddrRead = MyTool::textToInt(ui->lineEdit_regsAddrRead->text());
+    regsLenRead = MyTool::textToInt(ui->lineEdit_regsLenRead->text());
+    // A count outside 0..65535 must not wrap round into some other count; an address range
+    // outside the 16-bit space would wrap into another range on the wire.
+    const int count = qBound(0, regsLenRead, 0xFFFF);
+    if (regsAddrRead < 0 || qint64(regsAddrRead) + count > 0x10000) {
+        refuseRead(tr("寄存器地址超出范围"));
+        return false;
+    }
+
+    const QModbusDataUnit unit(type, regsAddrRead, quint16(count));
+    if (QModbusReply *reply = modbusDevice->sendReadRequest(unit, serverAddress))
+        trackReply(reply);
+    return true;
+}
+
+void MainWindow::refuseRead(const QString &reason)
+{
+    // The cycle ends and the button is released before the box opens: the box runs its own
+    // event loop, in which a running cycle timer would otherwise stack one box on another.
+    if (ui->checkBox_repeat->isChecked())
+        ui->checkBox_repeat->setChecked(false);
+    ui->pushButton_read->setChecked(false);
+    QMessageBox::warning(this, tr("故障"), reason);
 }
 
 void MainWindow::on_checkBox_repeat_stateChanged(int arg1)

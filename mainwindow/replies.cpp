@@ -61,6 +61,7 @@ void MainWindow::handleReply(QModbusReply *reply)
     }
 
     reply->deleteLater();
+    sendWaitingWrite();
 }
 
 void MainWindow::showReplyInTable(const QModbusDataUnit &unit)

@@ -1,11 +1,11 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "logging.h"
 #include "myconfig.h"
 #include "platform.h"
 
 #include <QAction>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QIcon>
@@ -31,8 +31,8 @@ void MainWindow::pluginSlot(QAction *action)
 {
     if (!action)
         return;
-    qDebug() << action->text();
-    qDebug() << action->data().toString();
+    qCDebug(lcSettings) << action->text();
+    qCDebug(lcSettings) << action->data().toString();
 
     // The fixed entries carry no file name; release has a slot of its own.
     QString fileName;
@@ -56,7 +56,7 @@ void MainWindow::on_actionrelease_triggered()
 {
     const QString fileName = MyConfig::programName + Platform::executableSuffix();
     const QString target = MyConfig::destDir + QLatin1Char('/') + fileName;
-    qDebug() << target;
+    qCDebug(lcSettings) << target;
 
     // An empty deployment directory would put the copy at the root of the file system.
     const bool copied = !MyConfig::destDir.isEmpty()

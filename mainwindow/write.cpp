@@ -21,12 +21,16 @@ void MainWindow::on_pushButton_write_clicked()
         QMessageBox::warning(this, tr("错误："), tr("请先打开串口"));
         return;
     }
-    if (requestPending)
-        return;
 
     const QModbusDataUnit::RegisterType type = registerTypeOf(ui->comboBox_regsType->currentText());
     if (type != QModbusDataUnit::Coils && type != QModbusDataUnit::HoldingRegisters) {
         QMessageBox::warning(this, tr("故障"), tr("寄存器不支持"));
+        return;
+    }
+
+    int serverAddress = 0;
+    if (!deviceAddressOf(ui->lineEdit_deviceAddr->text(), &serverAddress)) {
+        QMessageBox::warning(this, tr("故障"), tr("设备地址无效"));
         return;
     }
 
@@ -59,9 +63,23 @@ void MainWindow::on_pushButton_write_clicked()
     }
     qCDebug(lcModbus) << values;
 
-    const QModbusDataUnit unit(type, regsAddrWrite, values);
-    const int serverAddress = int(ui->lineEdit_deviceAddr->text().toUInt(nullptr, 10));
-    if (QModbusReply *reply = modbusDevice->sendWriteRequest(unit, serverAddress)) {
+    // With a reply outstanding (nearly always, while a fast cycle ran) the write is not lost:
+    // it goes out as soon as that reply has been handled, with the values of this press. A
+    // later press replaces it.
+    waitingWrite = { QModbusDataUnit(type, regsAddrWrite, values), serverAddress };
+    if (!requestPending)
+        sendWaitingWrite();
+}
+
+void MainWindow::sendWaitingWrite()
+{
+    if (!waitingWrite)
+        return;
+    const WaitingWrite write = *waitingWrite;
+    waitingWrite.reset();
+    if (modbusDevice->state() != QModbusDevice::ConnectedState)
+        return;
+    if (QModbusReply *reply = modbusDevice->sendWriteRequest(write.unit, write.serverAddress)) {
         trackReply(reply);
     } else {
         // Refused before anything was sent, typically a range too long for one Modbus frame

@@ -136,7 +136,9 @@ void tst_Startup::exitStoresControls_data()
     QTest::addColumn<QJsonValue>("stored");
 
     QTest::newRow("read count") << "lineEdit_regsLenRead" << "25" << "regsLenRead" << QJsonValue(25);
-    QTest::newRow("hex text is not decimal") << "lineEdit_regsLenRead" << "0x10" << "regsLenRead" << QJsonValue(0);
+    QTest::newRow("hex read count keeps its value") << "lineEdit_regsLenRead" << "0x10" << "regsLenRead" << QJsonValue(16);
+    QTest::newRow("hex write address keeps its value") << "lineEdit_regsAddrWrite" << "0x1A" << "regsAddrWrite" << QJsonValue(26);
+    QTest::newRow("hex device address is not decimal") << "lineEdit_deviceAddr" << "0x10" << "deviceAddr" << QJsonValue(0);
     QTest::newRow("read address") << "lineEdit_regsAddrRead" << "7" << "regsAddrRead" << QJsonValue(7);
     QTest::newRow("write address") << "lineEdit_regsAddrWrite" << "12" << "regsAddrWrite" << QJsonValue(12);
     QTest::newRow("write count junk") << "lineEdit_regsLenWrite" << "abc" << "regsLenWrite" << QJsonValue(0);

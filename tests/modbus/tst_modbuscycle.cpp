@@ -23,6 +23,7 @@ private slots:
     void untickRepeatStops();
     void failedReplyKeepsCycling();
     void writeEndsCycle();
+    void waitingWriteDroppedWhenLineCloses();
 
 private:
     // Starts a cycle of holding registers 0..2 with `period` in the field.
@@ -189,24 +190,48 @@ void TestModbusCycle::writeEndsCycle()
     h.create();
     QVERIFY(h.open());
 
-    startCycle(h, QStringLiteral("20"));
+    startCycle(h, QStringLiteral("0"));
     QVERIFY(h.readButton->isChecked());
-    h.setCell(5, HexColumn, QStringLiteral("0x0042"));
+    h.setCell(5, HexColumn, QStringLiteral("0x0041"));
     h.setWriteRange(5, 1);
-    // A read is outstanding: the cycle ends, the write itself is ignored.
+    // A read is outstanding: the cycle ends and the write waits for its reply.
+    h.writeButton->click();
+    // A second press replaces the waiting write, with the cells as they are now.
+    h.setCell(5, HexColumn, QStringLiteral("0x0042"));
     h.writeButton->click();
     QVERIFY(!h.repeat->isChecked());
     QVERIFY(!h.readButton->isChecked());
     QCOMPARE(h.count(sentText), 1);
-    QVERIFY(h.waitFor(normalText));
-    QTest::qWait(100);
-    QCOMPARE(sim.requests().size(), 1);
+    // Edits after the press do not change what is sent.
+    h.setCell(5, HexColumn, QStringLiteral("0x0043"));
 
-    // Once the reply is in, the write goes out.
-    h.writeButton->click();
-    QCOMPARE(h.count(sentText), 2);
     QVERIFY(h.waitFor(normalText, 2));
+    QCOMPARE(h.count(sentText), 2);
+    QTest::qWait(200);
+    const QStringList served = sim.requests();
+    QCOMPARE(served.size(), 2);
     QCOMPARE(requestsWith(sim, { "fc=6", "addr=5", "values=66" }).size(), 1);
+    QVERIFY(served.last().contains(QStringLiteral("fc=6")));
+}
+
+void TestModbusCycle::waitingWriteDroppedWhenLineCloses()
+{
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--delay-ms", "300" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+
+    h.setReadWindow(0, 3);
+    h.readButton->setChecked(true);
+    h.setCell(5, HexColumn, QStringLiteral("7"));
+    h.setWriteRange(5, 1);
+    h.writeButton->click();
+    h.connectButton->setChecked(false);
+    QVERIFY(h.open());
+    QTest::qWait(700);
+    QCOMPARE(requestsWith(sim, { "fc=6" }).size(), 0);
+    QCOMPARE(h.count(sentText), 1);
 }
 
 QTEST_MAIN(TestModbusCycle)

@@ -26,6 +26,8 @@ private slots:
     void failedReplies();
     void fieldsTheDeviceRefuses_data();
     void fieldsTheDeviceRefuses();
+    void refusedBeforeSending_data();
+    void refusedBeforeSending();
     void areaSwitchedDuringRead();
     void changeMarking_data();
     void changeMarking();
@@ -146,20 +148,27 @@ void TestModbusRead::pressWhileOutstanding()
     h.readButton->setChecked(true);
     QVERIFY(!h.readButton->isChecked());
 
-    // The earlier request still waits for its reply: nothing is sent or queued, and the
-    // button stays pressed until the user releases it.
+    // The earlier request still waits for its reply: nothing is sent or queued, and without
+    // the repeat box the button springs back at once.
     h.readButton->setChecked(true);
-    QVERIFY(h.readButton->isChecked());
+    QVERIFY(!h.readButton->isChecked());
     QCOMPARE(h.count(sentText), 1);
     QVERIFY(h.waitFor(normalText));
     QTest::qWait(100);
     QCOMPARE(sim.requests().size(), 1);
 
-    h.readButton->setChecked(false);
+    // With the repeat box ticked the press starts the cycle: the first tick after the reply reads.
     h.readButton->setChecked(true);
     QCOMPARE(h.count(sentText), 2);
-    QVERIFY(h.waitFor(normalText, 2));
-    QCOMPARE(sim.requests().size(), 2);
+    h.repeat->setChecked(true);
+    h.period->setText(QStringLiteral("50"));
+    h.readButton->setChecked(true);
+    QVERIFY(h.readButton->isChecked());
+    QCOMPARE(h.count(sentText), 2);
+    QVERIFY(h.waitFor(normalText, 3, 4000));
+    QVERIFY(h.readButton->isChecked());
+    QVERIFY(sim.waitForRequests(3, 4000));
+    h.readButton->setChecked(false);
 }
 
 void TestModbusRead::failedReplies_data()
@@ -206,6 +215,77 @@ void TestModbusRead::failedReplies()
     // The pending mark went with the failed reply: the next read is sent.
     h.readButton->setChecked(true);
     QCOMPARE(h.count(sentText), 2);
+}
+
+void TestModbusRead::refusedBeforeSending_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("text");   // the warning, empty when the request goes out
+    QTest::addColumn<QString>("logged"); // the request as the device saw it
+
+    const QString badDevice = QStringLiteral("设备地址无效");
+    const QString badRange = QStringLiteral("寄存器地址超出范围");
+    // Only the low byte of an address reaches the wire: 256 would be a broadcast, -1 address 255.
+    for (const bool write : { false, true }) {
+        const char *op = write ? "write" : "read";
+        for (const char *device : { "256", "-1", "248", "", "abc", "1.5", "0x10" })
+            QTest::addRow("%s, device \"%s\"", op, device) << write << device << "10" << badDevice << "";
+        QTest::addRow("%s, device 247", op)
+            << write << "247" << "10" << "" << (write ? "slave=247 fc=6 addr=10" : "slave=247 fc=3 addr=10");
+    }
+    QTest::newRow("read, device 0") << false << "0" << "10" << "" << "slave=0 fc=3 addr=10";
+    QTest::newRow("read start -5") << false << "247" << "-5" << badRange << "";
+    QTest::newRow("read start 70000") << false << "247" << "70000" << badRange << "";
+    QTest::newRow("read start 65534, two more") << false << "247" << "65534" << badRange << "";
+    QTest::newRow("read to the last address") << false << "247" << "65533" << ""
+                                              << "slave=247 fc=3 addr=65533";
+}
+
+// Device addresses outside 0..247 and read ranges outside the 16-bit address space are refused
+// with a warning and nothing on the wire; a refused read ends the cycle.
+void TestModbusRead::refusedBeforeSending()
+{
+    QFETCH(bool, write);
+    QFETCH(QString, device);
+    QFETCH(QString, start);
+    QFETCH(QString, text);
+    QFETCH(QString, logged);
+    SimFixture sim(simPath);
+    QVERIFY2(sim.start({ "--static", "--address", "247" }), qPrintable(sim.errorString()));
+    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    h.create();
+    QVERIFY(h.open());
+    h.repeat->setChecked(true);
+    h.deviceAddr->setText(device);
+    h.addrRead->setText(start);
+    h.lenRead->setText(QStringLiteral("3"));
+    h.setCell(10, HexColumn, QStringLiteral("5"));
+    h.setWriteRange(10, 1);
+    h.messages.clear();
+
+    ModalCatcher boxes;
+    if (write)
+        h.writeButton->click();
+    else
+        h.readButton->setChecked(true);
+    if (text.isEmpty()) {
+        QVERIFY(h.waitFor(sentText));
+        const QStringList parts = logged.split(QLatin1Char(' '));
+        QVERIFY(QTest::qWaitFor([&] { return !requestsWith(sim, parts).isEmpty(); }, 3000));
+        h.readButton->setChecked(false);
+        QCOMPARE(boxes.count(), 0);
+        return;
+    }
+    QTRY_COMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().title, QStringLiteral("故障"));
+    QCOMPARE(boxes.last().text, text);
+    QVERIFY(!h.repeat->isChecked());
+    QVERIFY(!h.readButton->isChecked());
+    QVERIFY(!h.messages.contains(sentText));
+    QTest::qWait(200);
+    QCOMPARE(sim.requests().size(), 0);
 }
 
 void TestModbusRead::fieldsTheDeviceRefuses_data()

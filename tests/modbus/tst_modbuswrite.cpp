@@ -142,10 +142,6 @@ void TestModbusWrite::refusedWrites_data()
     QTest::newRow("start past the last row") << "hold" << true << 140 << 1 << fault << outside;
     QTest::newRow("negative start") << "hold" << true << -1 << 2 << fault << outside;
     QTest::newRow("huge count") << "hold" << true << 0 << 2000000000 << fault << outside;
-    QTest::newRow("rows without value cells") << "hold norule" << true << 135 << 1 << fault
-                                              << outside;
-    QTest::newRow("range running into rows without cells") << "hold norule" << true << 128 << 4
-                                                           << fault << outside;
     QTest::newRow("count 0") << "hold" << true << 0 << 0 << QString() << QString();
     QTest::newRow("negative count") << "hold" << true << 0 << -3 << QString() << QString();
 }

@@ -111,7 +111,8 @@ private:
     {
         if (previousFilter())
             previousFilter()(category);
-        if (qstrcmp(category->categoryName(), "default") == 0)
+        if (qstrcmp(category->categoryName(), "default") == 0
+            || qstrcmp(category->categoryName(), "rurodur.protocol") == 0)
             category->setEnabled(QtDebugMsg, true);
     }
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text)

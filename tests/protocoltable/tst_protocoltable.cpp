@@ -246,44 +246,53 @@ void tst_ProtocolTable::unusableRuleColumnKeepsCells_data()
     QTest::addColumn<QString>("sheet");
     QTest::addColumn<QStringList>("titles");
     QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("firstCell");
+    QTest::addColumn<QString>("secondName");
 
-    QTest::newRow("rule column first") << "hold_rule0" << QStringList({ "JSON解析", "名称", "显示" }) << 5;
-    QTest::newRow("no rule column") << "hold_norule" << QStringList({ "地址", "名称" }) << 3;
+    QTest::newRow("rule column first") << "hold_rule0" << QStringList({ "JSON解析", "名称", "显示" }) << 5
+                                       << "{\"unit\":\"x\"}" << "zero1";
+    QTest::newRow("no rule column") << "hold_norule" << QStringList({ "地址", "名称" }) << 3 << "0"
+                                    << "nr1";
 }
 
+// A sheet whose rule column is missing or first is filled like any other: its own texts, and
+// the read window cut to its rows. Nothing of the sheet shown before survives.
 void tst_ProtocolTable::unusableRuleColumnKeepsCells()
 {
     QFETCH(QString, sheet);
     QFETCH(QStringList, titles);
     QFETCH(int, rows);
+    QFETCH(QString, firstCell);
+    QFETCH(QString, secondName);
 
     openWindow(m_workbook);
-    // Typed but not finished: only a resolve that runs the field handlers would touch it.
+    // Typed but not finished: the resolve runs the field handlers, which cut it to the rows.
     child<QLineEdit>(m_window.get(), "lineEdit_regsLenRead")->setText(QStringLiteral("50"));
 
     selectSheet(sheet);
     QCOMPARE(table()->rowCount(), rows);
     QCOMPARE(table()->columnCount(), titles.size());
     QCOMPARE(headerLabels(), titles);
-    // The cells still hold the previous sheet's texts.
-    QCOMPARE(cell(0, 0), QStringLiteral("0"));
-    QCOMPARE(cell(1, 1), QStringLiteral("reg1"));
-    QCOMPARE(fieldText("lineEdit_regsLenRead"), QStringLiteral("50"));
+    QCOMPARE(cell(0, 0), firstCell);
+    QCOMPARE(cell(1, 1), secondName);
+    QCOMPARE(fieldText("lineEdit_regsLenRead"), QString::number(rows));
 }
 
 void tst_ProtocolTable::saveAfterUnusableRuleColumnKeepsSheet()
 {
     openWindow(m_workbook);
-    const QList<QStringList> before = readWithOpenpyxl(m_workbook, QStringLiteral("hold_rule0"));
-    QCOMPARE(before.size(), 6);
+    QList<QStringList> expected = readWithOpenpyxl(m_workbook, QStringLiteral("hold_rule0"));
+    QCOMPARE(expected.size(), 6);
 
     selectSheet(QStringLiteral("hold_rule0"));
-    QCOMPARE(cell(1, 1), QStringLiteral("reg1"));
+    QCOMPARE(cell(1, 1), QStringLiteral("zero1"));
+    table()->item(1, 1)->setText(QStringLiteral("edited"));
     click("pushButton_protocolSave");
 
-    // The table showed another sheet's texts: they must not land in this sheet.
+    // The save writes what the table shows: this sheet's texts, with the edit.
     QCOMPARE(m_catcher->count(), 0);
-    QCOMPARE(readWithOpenpyxl(m_workbook, QStringLiteral("hold_rule0")), before);
+    expected[2][1] = QStringLiteral("edited");
+    QCOMPARE(readWithOpenpyxl(m_workbook, QStringLiteral("hold_rule0")), expected);
 }
 
 void tst_ProtocolTable::sheetWithoutRowsKeepsTable()
@@ -291,9 +300,10 @@ void tst_ProtocolTable::sheetWithoutRowsKeepsTable()
     openWindow(m_workbook);
     selectSheet(QStringLiteral("hold_empty"));
 
-    QCOMPARE(table()->rowCount(), 100);
-    QCOMPARE(table()->columnCount(), 6);
-    QCOMPARE(cell(7, 1), QStringLiteral("reg7"));
+    // An empty table, not the rows of the sheet shown before.
+    QCOMPARE(table()->rowCount(), 0);
+    QCOMPARE(table()->columnCount(), 0);
+    QCOMPARE(fieldText("lineEdit_regsLenRead"), QStringLiteral("0"));
     // No rows: every finished read window collapses.
     finish("lineEdit_regsAddrRead", QStringLiteral("5"));
     QCOMPARE(fieldText("lineEdit_regsAddrRead"), QStringLiteral("0"));
