@@ -161,9 +161,12 @@ void TestSensorSim::registerImage_data()
     QTest::newRow("static defaults, input registers mirror")
         << QStringList{st} << QStringList{"-t", "3", "-r", "0", "-c", "3"} << 0
         << Values{5196, 25, 9000};
+    // 14..15: 0.9f = 0x3F666666, high word first; 16..17: 1.8e9 / 346.45 = 5195555 ns =
+    // 0x004F4723, low word first.
     QTest::newRow("static defaults, firmware and limits")
         << QStringList{st} << QStringList{"-t", "4", "-r", "6", "-c", "16"} << 6
-        << Values{0x0102, 0x0100, 0, 0, 500, 1200, 4, 100, 0, 0, 0, 0, 0, 0, 250, 2000};
+        << Values{0x0102, 0x0100, 0, 0, 500, 1200, 4, 100, 0x3F66, 0x6666, 0x4723, 0x004F, 0, 0,
+                  250, 2000};
     QTest::newRow("static defaults, coils")
         << QStringList{st} << QStringList{"-t", "0", "-r", "0", "-c", "8"} << 0
         << Values{1, 1, 0, 0, 1, 0, 0, 0};
@@ -230,7 +233,8 @@ void TestSensorSim::imageFile()
              qPrintable(sim.errorString()));
     MbpollResult r = mbpoll(sim.clientPort(), {"-t", "4", "-r", "10", "-c", "12"});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-    QCOMPARE(valuesFrom(r, 10, 12), (Values{100, 400, 4, 100, 0, 0, 0, 0, 0, 0, 50, 1500}));
+    QCOMPARE(valuesFrom(r, 10, 12),
+             (Values{100, 400, 4, 100, 0x3F66, 0x6666, 0x4723, 0x004F, 0, 0, 50, 1500}));
     r = mbpoll(sim.clientPort(), {"-t", "0", "-r", "0", "-c", "2"});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     QCOMPARE(valuesFrom(r, 0, 2), (Values{0, 1}));
