@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -24,6 +25,7 @@ struct MbpollResult
     int exitCode = -1;
     QString output;           // standard output and error
     QMap<int, quint32> values; // reference -> value, for reads
+    QMap<int, double> numbers; // reference -> value as printed, floats too
 };
 
 // One mbpoll run against `device`: PDU addressing (-0), one poll (-1), 8N1 at 115200.
@@ -61,6 +63,13 @@ MbpollResult mbpoll(const QString &device, const QStringList &args, int serverAd
     while (it.hasNext()) {
         const auto m = it.next();
         result.values.insert(m.captured(1).toInt(), m.captured(2).toUInt());
+    }
+    static const QRegularExpression number(QStringLiteral("^\\[(\\d+)\\]:\\s+(\\S+)"),
+                                           QRegularExpression::MultilineOption);
+    it = number.globalMatch(result.output);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        result.numbers.insert(m.captured(1).toInt(), m.captured(2).toDouble());
     }
     return result;
 }
@@ -113,6 +122,10 @@ private slots:
     void registerImage();
     void imageFile();
     void sensorValuesAreConsistent();
+    void wideRegisters_data();
+    void wideRegisters();
+    void wideRegistersFollowTheModel_data();
+    void wideRegistersFollowTheModel();
 
     void writes_data();
     void writes();
@@ -161,9 +174,12 @@ void TestSensorSim::registerImage_data()
     QTest::newRow("static defaults, input registers mirror")
         << QStringList{st} << QStringList{"-t", "3", "-r", "0", "-c", "3"} << 0
         << Values{5196, 25, 9000};
+    // 14..15: 0.9f = 0x3F666666, high word first; 16..17: 1.8e9 / 346.45 = 5195555 ns =
+    // 0x004F4723, low word first.
     QTest::newRow("static defaults, firmware and limits")
         << QStringList{st} << QStringList{"-t", "4", "-r", "6", "-c", "16"} << 6
-        << Values{0x0102, 0x0100, 0, 0, 500, 1200, 4, 100, 0, 0, 0, 0, 0, 0, 250, 2000};
+        << Values{0x0102, 0x0100, 0, 0, 500, 1200, 4, 100, 0x3F66, 0x6666, 0x4723, 0x004F, 0, 0,
+                  250, 2000};
     QTest::newRow("static defaults, coils")
         << QStringList{st} << QStringList{"-t", "0", "-r", "0", "-c", "8"} << 0
         << Values{1, 1, 0, 0, 1, 0, 0, 0};
@@ -230,7 +246,8 @@ void TestSensorSim::imageFile()
              qPrintable(sim.errorString()));
     MbpollResult r = mbpoll(sim.clientPort(), {"-t", "4", "-r", "10", "-c", "12"});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-    QCOMPARE(valuesFrom(r, 10, 12), (Values{100, 400, 4, 100, 0, 0, 0, 0, 0, 0, 50, 1500}));
+    QCOMPARE(valuesFrom(r, 10, 12),
+             (Values{100, 400, 4, 100, 0x3F66, 0x6666, 0x4723, 0x004F, 0, 0, 50, 1500}));
     r = mbpoll(sim.clientPort(), {"-t", "0", "-r", "0", "-c", "2"});
     QVERIFY2(r.exitCode == 0, qPrintable(r.output));
     QCOMPARE(valuesFrom(r, 0, 2), (Values{0, 1}));
@@ -261,6 +278,48 @@ void TestSensorSim::sensorValuesAreConsistent()
         QTest::qWait(250);
     }
     QVERIFY2(distances.size() > 1, "the distance never moved");
+}
+
+// The 32-bit registers as mbpoll decodes them: -B reads a float high word first (ABCD), the
+// integer without -B is read low word first (CDAB). mbpoll prints floats to 6 digits.
+void TestSensorSim::wideRegisters_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<double>("metres");
+    QTest::addColumn<quint32>("nanoseconds");
+
+    const QString st = QStringLiteral("--static");
+    QTest::newRow("static defaults, holding registers")
+        << QStringList{st} << "4" << 0.9 << 5195555u;
+    QTest::newRow("static defaults, input registers mirror")
+        << QStringList{st} << "3" << 0.9 << 5195555u;
+    // -123.456f = 0xC2F6E979, pi = 0x40490FDB.
+    QTest::newRow("set, holding registers")
+        << QStringList{st, "--set", "hr:14=0xC2F6,0xE979", "--set", "hr:16=0x5678,0x1234"} << "4"
+        << -123.456 << 0x12345678u;
+    QTest::newRow("set, input registers")
+        << QStringList{st, "--set", "ir:14=0x4049,0x0FDB", "--set", "ir:16=0xFFFF,0x7FFF"} << "3"
+        << 3.14159265 << 0x7FFFFFFFu;
+}
+
+void TestSensorSim::wideRegisters()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QString, table);
+    QFETCH(double, metres);
+    QFETCH(quint32, nanoseconds);
+
+    SimFixture sim(kSimPath);
+    QVERIFY2(sim.start(simArgs), qPrintable(sim.errorString()));
+    MbpollResult r =
+        mbpoll(sim.clientPort(), {"-t", table + ":float", "-B", "-r", "14", "-c", "1"});
+    QVERIFY2(r.exitCode == 0 && r.numbers.contains(14), qPrintable(r.output));
+    QVERIFY2(std::abs(r.numbers.value(14) - metres) <= 5e-6 * std::abs(metres),
+             qPrintable(r.output));
+    r = mbpoll(sim.clientPort(), {"-t", table + ":int", "-r", "16", "-c", "1"});
+    QVERIFY2(r.exitCode == 0 && r.values.contains(16), qPrintable(r.output));
+    QCOMPARE(r.values.value(16), nanoseconds);
 }
 
 void TestSensorSim::writes_data()
@@ -488,6 +547,52 @@ QModbusDataUnit finish(QModbusReply *reply, QModbusDevice::Error *error)
 }
 
 } // namespace
+
+void TestSensorSim::wideRegistersFollowTheModel_data()
+{
+    QTest::addColumn<QModbusDataUnit::RegisterType>("table");
+    QTest::newRow("holding registers") << QModbusDataUnit::HoldingRegisters;
+    QTest::newRow("input registers") << QModbusDataUnit::InputRegisters;
+}
+
+// Registers 0..17 in one request, so the 32-bit values and the 16-bit measurement they
+// follow come from the same measurement.
+void TestSensorSim::wideRegistersFollowTheModel()
+{
+    QFETCH(QModbusDataUnit::RegisterType, table);
+    SimFixture sim(kSimPath);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QModbusRtuSerialMaster master;
+    QVERIFY2(connectMaster(&master, sim.clientPort()), qPrintable(master.errorString()));
+
+    QSet<float> seen;
+    for (int i = 0; i < 4; ++i) {
+        QModbusDevice::Error error;
+        const QModbusDataUnit unit =
+            finish(master.sendReadRequest(QModbusDataUnit(table, 0, 18), 1), &error);
+        QCOMPARE(error, QModbusDevice::NoError);
+        const QVector<quint16> v = unit.values();
+        QCOMPARE(v.size(), 18);
+        const quint32 bits = (quint32(v[14]) << 16) | v[15];
+        float metres;
+        std::memcpy(&metres, &bits, sizeof metres);
+        // Within half a unit in the last place of a float.
+        const double distance = v[2] / 10000.0;
+        QVERIFY2(std::abs(metres - distance) <= distance * std::ldexp(1.0, -24),
+                 qPrintable(QStringLiteral("%1 m for %2")
+                                .arg(double(metres), 0, 'g', 9)
+                                .arg(v[2])));
+        const qint64 ns = (qint64(v[17]) << 16) | v[16];
+        const double exact = 2.0 * distance / (331.3 + 0.606 * qint16(v[1])) * 1e9;
+        QVERIFY2(std::abs(ns - exact) <= 0.5 + 1e-6 && std::abs(ns - 1000 * qint64(v[0])) <= 500,
+                 qPrintable(QStringLiteral("%1 ns for %2 us, %3 at %4 C")
+                                .arg(ns).arg(v[0]).arg(v[2]).arg(qint16(v[1]))));
+        seen.insert(metres);
+        QTest::qWait(250);
+    }
+    QVERIFY2(seen.size() > 1, "the distance in metres never moved");
+    master.disconnectDevice();
+}
 
 void TestSensorSim::qtMasterReadsExactValues()
 {

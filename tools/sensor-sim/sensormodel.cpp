@@ -1,6 +1,8 @@
 #include "sensormodel.h"
 
 #include <cmath>
+#include <cstring>
+#include <initializer_list>
 
 namespace sensorsim {
 
@@ -8,6 +10,26 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kTemperaturePeriod = 300.0; // s
 constexpr double kDistancePeriod = 30.0;     // s
+
+// A 32-bit value over two registers, as the wire carries them: each register high byte first.
+void putHighWordFirst(uint16_t *table, int address, uint32_t value)
+{
+    table[address] = static_cast<uint16_t>(value >> 16);
+    table[address + 1] = static_cast<uint16_t>(value & 0xFFFF);
+}
+
+void putLowWordFirst(uint16_t *table, int address, uint32_t value)
+{
+    table[address] = static_cast<uint16_t>(value & 0xFFFF);
+    table[address + 1] = static_cast<uint16_t>(value >> 16);
+}
+
+uint32_t floatBits(float value)
+{
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 } // namespace
 
 double speedOfSound(double celsius)
@@ -21,6 +43,11 @@ int flightTimeFor(int distanceTenthMm, int celsius)
     return static_cast<int>(std::lround(200.0 * distanceTenthMm / speedOfSound(celsius)));
 }
 
+uint32_t flightTimeNsFor(int distanceTenthMm, int celsius)
+{
+    return static_cast<uint32_t>(std::llround(2.0e5 * distanceTenthMm / speedOfSound(celsius)));
+}
+
 Measurement measurementAt(double seconds)
 {
     Measurement m;
@@ -30,6 +57,7 @@ Measurement measurementAt(double seconds)
     m.distance = static_cast<int>(std::lround(millimetres * 10.0));
     // From the rounded register values, so a client can check the relation exactly.
     m.flightTime = flightTimeFor(m.distance, m.temperature);
+    m.flightTimeNs = flightTimeNsFor(m.distance, m.temperature);
     return m;
 }
 
@@ -78,9 +106,14 @@ void SensorModel::writeMeasurement(const Measurement &m)
     const uint16_t values[3] = {static_cast<uint16_t>(m.flightTime),
                                 static_cast<uint16_t>(static_cast<int16_t>(m.temperature)),
                                 static_cast<uint16_t>(m.distance)};
-    for (int i = 0; i < 3; ++i) {
-        m_map->tab_registers[reg::FlightTime + i] = values[i];
-        m_map->tab_input_registers[reg::FlightTime + i] = values[i];
+    // The distance in metres from the register value, so a client finds hr2 / 10000 exactly
+    // as a float would hold it.
+    const uint32_t metres = floatBits(static_cast<float>(m.distance / 10000.0));
+    for (uint16_t *table : {m_map->tab_registers, m_map->tab_input_registers}) {
+        for (int i = 0; i < 3; ++i)
+            table[reg::FlightTime + i] = values[i];
+        putHighWordFirst(table, reg::DistanceMetres, metres);
+        putLowWordFirst(table, reg::FlightTimeNs, m.flightTimeNs);
     }
 }
 

@@ -7,8 +7,8 @@
 
 namespace sensorsim {
 
-// Register addresses of the ultrasonic sensor (holding registers; input registers 0..3
-// mirror holding 0..3).
+// Register addresses of the ultrasonic sensor (holding registers; input registers 0..3 and
+// 14..17 mirror the holding registers).
 namespace reg {
 constexpr int FlightTime = 0;   // us, echo round trip
 constexpr int Temperature = 1;  // signed whole degrees Celsius
@@ -23,6 +23,8 @@ constexpr int LowerLimit = 10;  // mm
 constexpr int UpperLimit = 11;  // mm
 constexpr int FilterDepth = 12;
 constexpr int PeriodMs = 13;
+constexpr int DistanceMetres = 14; // IEEE 754 float in metres, high word first (ABCD)
+constexpr int FlightTimeNs = 16;   // unsigned 32-bit ns, low word first (CDAB)
 constexpr int BlindZone = 20;   // mm
 constexpr int Farthest = 21;    // mm
 } // namespace reg
@@ -49,12 +51,15 @@ struct Measurement
     int temperature = 0;     // whole degrees Celsius
     int distance = 0;        // 0.1 mm
     int flightTime = 0;      // us
+    uint32_t flightTimeNs = 0;
 };
 
 // The speed of sound in air at the given temperature, m/s.
 double speedOfSound(double celsius);
 // Round-trip time in microseconds for a distance in 0.1 mm at the given temperature.
 int flightTimeFor(int distanceTenthMm, int celsius);
+// The same in nanoseconds: the microsecond value before it is rounded.
+uint32_t flightTimeNsFor(int distanceTenthMm, int celsius);
 // The sensor's reading at `seconds` after start: temperature drifting 20..30 degrees over
 // minutes, the target moving smoothly between 300.0 and 1500.0 mm.
 Measurement measurementAt(double seconds);
