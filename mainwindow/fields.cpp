@@ -1,64 +1,39 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "mytool.h"
-
+#include "fieldrules.h"
 #include "logging.h"
+#include "mytool.h"
+#include "protocoltable.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTableWidgetSelectionRange>
 
-namespace {
-
-const int maxCountPerRequest = 127;
-
-// Rows of the table left from start address `address` on; an address outside the table
-// leaves none, so a count cut against it never reaches beyond the last row.
-int rowsFrom(int address, int rowCount)
+void MainWindow::finishAddressField(QLineEdit *addressField, QLineEdit *countField, int &address,
+                                    int &count)
 {
-    if (address < 0 || address > rowCount)
-        return 0;
-    return rowCount - address;
-}
-
-// The start address rule shared by the read and write pairs: an address at or beyond the
-// last row (or below 0) becomes 0, and the count is cut to the rows left after the address.
-void applyAddressRule(QLineEdit *addressField, QLineEdit *countField, int &address, int &count,
-                      int rowCount)
-{
-    address = MyTool::textToInt(addressField->text());
-    if (address >= rowCount || address < 0) {
-        address = 0;
-        addressField->setText(QStringLiteral("0"));
-    }
-    // 64 bits: a count taken from the settings file may be near INT_MAX.
-    if (qint64(address) + count > rowCount) {
-        count = rowsFrom(address, rowCount);
+    const FieldWindow w = applyAddressRule(MyTool::textToInt(addressField->text()), count,
+                                           protocolTable->rowCount());
+    address = w.address;
+    count = w.count;
+    if (w.addressChanged)
+        addressField->setText(QString::number(address));
+    if (w.countChanged)
         countField->setText(QString::number(count));
-    }
 }
 
-// The count rule: first forced into 1..127 (a negative count counts as 0), then cut to the
-// rows left after the start address.
-void applyCountRule(QLineEdit *countField, int address, int &count, int rowCount)
+void MainWindow::finishCountField(QLineEdit *countField, int address, int &count)
 {
-    if (count > maxCountPerRequest || count <= 0) {
-        count = 1;
-        countField->setText(QStringLiteral("1"));
-    }
-    if (qint64(address) + count > rowCount || address < 0) {
-        count = rowsFrom(address, rowCount);
+    const FieldWindow w = applyCountRule(address, count, protocolTable->rowCount());
+    count = w.count;
+    if (w.countChanged)
         countField->setText(QString::number(count));
-    }
 }
-
-} // namespace
 
 void MainWindow::on_lineEdit_regsAddrRead_editingFinished()
 {
-    applyAddressRule(ui->lineEdit_regsAddrRead, ui->lineEdit_regsLenRead, regsAddrRead, regsLenRead,
-                     rawN);
+    finishAddressField(ui->lineEdit_regsAddrRead, ui->lineEdit_regsLenRead, regsAddrRead, regsLenRead);
 }
 
 void MainWindow::on_lineEdit_regsLenRead_editingFinished()
@@ -66,21 +41,21 @@ void MainWindow::on_lineEdit_regsLenRead_editingFinished()
     regsLenRead = MyTool::textToInt(ui->lineEdit_regsLenRead->text());
     qCDebug(lcModbus) << "regsLenRead = " << regsLenRead;
     qCDebug(lcModbus) << "regsAddrRead = " << regsAddrRead;
-    applyCountRule(ui->lineEdit_regsLenRead, regsAddrRead, regsLenRead, rawN);
-    qCDebug(lcModbus) << "rawN = " << rawN;
+    finishCountField(ui->lineEdit_regsLenRead, regsAddrRead, regsLenRead);
+    qCDebug(lcModbus) << "rawN = " << protocolTable->rowCount();
     qCDebug(lcModbus) << "regsLenRead = " << regsLenRead;
 }
 
 void MainWindow::on_lineEdit_regsAddrWrite_editingFinished()
 {
-    applyAddressRule(ui->lineEdit_regsAddrWrite, ui->lineEdit_regsLenWrite, regsAddrWrite,
-                     regsLenWrite, rawN);
+    finishAddressField(ui->lineEdit_regsAddrWrite, ui->lineEdit_regsLenWrite, regsAddrWrite,
+                       regsLenWrite);
 }
 
 void MainWindow::on_lineEdit_regsLenWrite_editingFinished()
 {
     regsLenWrite = MyTool::textToInt(ui->lineEdit_regsLenWrite->text());
-    applyCountRule(ui->lineEdit_regsLenWrite, regsAddrWrite, regsLenWrite, rawN);
+    finishCountField(ui->lineEdit_regsLenWrite, regsAddrWrite, regsLenWrite);
 }
 
 void MainWindow::on_comboBox_regsType_currentTextChanged(const QString &arg1)

@@ -1,14 +1,15 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "modbussession.h"
 #include "myconfig.h"
 #include "myserialport.h"
 #include "mytool.h"
 #include "myxlsx.h"
+#include "protocoltable.h"
 #include "screencheck.h"
 
 #include <QGuiApplication>
-#include <QModbusRtuSerialMaster>
 #include <QScreen>
 #include <QSettings>
 
@@ -16,6 +17,12 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
 {
+    // The engine first: handlers that run while the window is built already use it.
+    session = new ModbusSession(this);
+    session->setObjectName(QStringLiteral("modbusSession"));
+    protocolTable = new ProtocolTable(this);
+    protocolTable->setObjectName(QStringLiteral("protocolTable"));
+
     ui->setupUi(this);
 
     addToolEntries();
@@ -31,15 +38,26 @@ MainWindow::MainWindow(QWidget *parent)
     move(checkedWindowPosition(storedPos, screens));
     resize(storedSize);
 
-    modbusDevice = new QModbusRtuSerialMaster();
-    connect(modbusDevice, &QModbusDevice::stateChanged, this, &MainWindow::modbusStateChanged);
-    connect(modbusDevice, &QModbusDevice::errorOccurred, this, &MainWindow::modbusErrorOccurred);
+    modbusDevice = session->client();
+    connect(session, &ModbusSession::stateChanged, this, &MainWindow::modbusStateChanged);
+    connect(session, &ModbusSession::requestSent, this, &MainWindow::showSent);
+    connect(session, &ModbusSession::requestRefused, this,
+            [this](RequestKind kind, const QString &reason) {
+                // A write the client would not build (too many values for one frame) is said;
+                // a refused read shows nothing and the cycle tries again.
+                if (kind != RequestKind::Write)
+                    return;
+                ui->statusbar->showMessage(reason);
+                ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:red"));
+            });
+    connect(session, &ModbusSession::replyHandled, this, &MainWindow::modbusReadReadySlot);
 
     ui->tableWidget->setShowGrid(true);
 
-    connect(&cycleTimer, &QTimer::timeout, this, [this]() { on_pushButton_read_toggled(true); });
+    connect(session, &ModbusSession::cycleTick, this, [this]() { on_pushButton_read_toggled(true); });
     connect(ui->tableWidget, &QTableWidget::itemSelectionChanged, this,
             &MainWindow::tableSelectionChanged);
+    connect(ui->tableWidget, &QTableWidget::itemChanged, this, &MainWindow::tableItemChanged);
 
     protocolFile = MyConfig::protocolFile;
     deviceAddr = MyConfig::deviceAddr;
@@ -72,8 +90,6 @@ MainWindow::MainWindow(QWidget *parent)
         ui->pushButton_selectEnable->setChecked(true);
 
     ui->statusbar->showMessage(QStringLiteral("modbus status:UnconnectedState"));
-
-    requestPending = false;
 }
 
 MainWindow::~MainWindow()
@@ -104,24 +120,15 @@ MainWindow::~MainWindow()
     geometry.sync();
 
     // The widgets outlive this destructor (the base class deletes them); a focused line edit
-    // losing focus then, or the client closing, must not reach handlers of a window that is gone.
-    cycleTimer.stop();
-    cycleTimer.disconnect(this);
-    modbusDevice->disconnect(this);
+    // losing focus then, or the session closing the line, must not reach handlers of a window
+    // that is gone.
     const QList<QObject *> children = findChildren<QObject *>();
     for (QObject *child : children)
         child->disconnect(this);
+    delete session;
+    session = nullptr;
+    modbusDevice = nullptr;
 
     delete ui;
     ui = nullptr;
-    delete modbusDevice;
-}
-
-QTableWidgetItem *MainWindow::tableItem(int row, int column) const
-{
-    if (row < 0 || row >= ui->tableWidget->rowCount() || row >= rawN)
-        return nullptr;
-    if (column < 0 || column >= ui->tableWidget->columnCount() || column >= columnN)
-        return nullptr;
-    return ui->tableWidget->item(row, column);
 }

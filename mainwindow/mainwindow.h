@@ -1,34 +1,32 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include <QJsonDocument>
-#include <QList>
 #include <QMainWindow>
 #include <QModbusDataUnit>
 #include <QModbusDevice>
 #include <QPointer>
-#include <QStringList>
-#include <QTimer>
-
-#include <optional>
+#include <QString>
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
 class MainWindow;
 }
 class QAction;
-class QModbusReply;
+class QLineEdit;
 class QModbusRtuSerialMaster;
 class QTableWidgetItem;
 QT_END_NAMESPACE
 
+class ModbusSession;
 class MySerialPort;
+class ProtocolTable;
 class SonicDisplay;
+struct ReplyOutcome;
 
-// The program's only main window: protocol file and area controls, read and write fields,
-// the register table, the Modbus client and the read-cycle timer. Its handlers live in one
-// source file per concern (connection, fields, read cycle, replies, write, protocol table,
-// auxiliary windows, tools menu).
+// The program's only main window: it reads its widgets, calls the engine (the Modbus session
+// and the protocol table model, both children of the window) and shows what the engine reports.
+// Its handlers live in one source file per concern (connection, fields, read cycle, replies,
+// write, protocol table, auxiliary windows, tools menu).
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -67,33 +65,32 @@ private:
 
     // Connection (connection.cpp).
     void modbusStateChanged(QModbusDevice::State state);
-    void modbusErrorOccurred(QModbusDevice::Error error);
 
     // Fields (fields.cpp).
     void tableSelectionChanged();
+    void finishAddressField(QLineEdit *addressField, QLineEdit *countField, int &address, int &count);
+    void finishCountField(QLineEdit *countField, int address, int &count);
 
-    // Read step after the checks of the line and the pending mark (readcycle.cpp); false when
-    // the read was refused with a warning.
+    // Read cycle (readcycle.cpp): the read step after the checks of the line and the pending
+    // mark; false when the read was refused with a warning.
     bool sendRead();
     void refuseRead(const QString &reason);
-    // Shared by the read and write paths once the client accepted a request (readcycle.cpp).
-    void trackReply(QModbusReply *reply);
-    // Sends the write that waits for an outstanding reply, if any (write.cpp).
-    void sendWaitingWrite();
+    void showSent();
 
     // Replies (replies.cpp) and the distance display feed (auxwindows.cpp).
+    void showReply(const ReplyOutcome &outcome);
     void feedSonicDisplay(const QModbusDataUnit &unit);
-    // The whole of the reply handling; modbusReadReadySlot passes its sender, the send paths
-    // pass a reply the client returned already finished.
-    void handleReply(QModbusReply *reply);
     void showReplyInTable(const QModbusDataUnit &unit);
 
-    // The item at (row, column) when both lie inside the table and the cell exists.
-    QTableWidgetItem *tableItem(int row, int column) const;
+    // Protocol table (protocoltable.cpp): the widget mirrors the model.
+    void fillTable();
+    void tableItemChanged(QTableWidgetItem *item);
 
     Ui::MainWindow *ui = nullptr;
+    ModbusSession *session = nullptr;
+    ProtocolTable *protocolTable = nullptr;
+    // The session's client; every request goes through the session.
     QModbusRtuSerialMaster *modbusDevice = nullptr;
-    QTimer cycleTimer;
     QPointer<MySerialPort> serialPortDialog;
     QPointer<SonicDisplay> sonicDisplay;
 
@@ -105,29 +102,9 @@ private:
     int regsAddrWrite = 0;
     int regsLenWrite = 0;
     int period = 0;
-    bool requestPending = false;
-    // A write pressed while a reply was outstanding, sent once that reply has been handled.
-    struct WaitingWrite
-    {
-        QModbusDataUnit unit;
-        int serverAddress = 0;
-    };
-    std::optional<WaitingWrite> waitingWrite;
 
-    // Protocol table state.
-    QStringList protocolHeader;
-    QList<QStringList> protocolRows;
-    QList<QJsonDocument> protocolRules;
-    int rawN = 0;
-    int columnN = 0;
-    int displayJsonIndex = 0;
-    int displayContextIndex = 0;
-    int displayHexIndex = 0;
-    int displayDecIndex = 0;
-    int displayAddrIndex = 0;
-    // Workbook and sheet of the last successful resolve: a save goes only there.
-    QString resolvedFile;
-    QString resolvedSheet;
+    // Set while the window itself writes table cells, so only the user's edits reach the model.
+    bool fillingTable = false;
 };
 
 #endif // MAINWINDOW_H

@@ -1,21 +1,20 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "modbussession.h"
 #include "modbustext.h"
 #include "mytool.h"
 
 #include <QMessageBox>
-#include <QModbusReply>
-#include <QModbusRtuSerialMaster>
 
 void MainWindow::on_pushButton_read_toggled(bool checked)
 {
     if (!checked) {
-        cycleTimer.stop();
+        session->stopCycle();
         return;
     }
 
-    if (modbusDevice->state() != QModbusDevice::ConnectedState) {
+    if (!session->isConnected()) {
         // Released before the box: the box runs its own event loop, in which a running cycle
         // timer would otherwise stack one box on top of the other.
         ui->pushButton_read->setChecked(false);
@@ -25,15 +24,13 @@ void MainWindow::on_pushButton_read_toggled(bool checked)
 
     // One request at a time: a tick or a press that finds a reply outstanding sends nothing,
     // but a press still starts the cycle below, so the first tick after the reply reads.
-    if (!requestPending && !sendRead())
+    if (!session->isPending() && !sendRead())
         return;
 
     if (!ui->checkBox_repeat->isChecked()) {
         ui->pushButton_read->setChecked(false);
-    } else if (!cycleTimer.isActive()) {
-        // A negative interval would leave the timer stopped while the button stays pressed.
-        cycleTimer.setInterval(qMax(ui->lineEdit_period->text().toInt(nullptr, 10), 0));
-        cycleTimer.start();
+    } else if (!session->isCycling()) {
+        session->startCycle(ui->lineEdit_period->text().toInt(nullptr, 10));
     }
 }
 
@@ -59,25 +56,29 @@ bool MainWindow::sendRead()
     // A count outside 0..65535 must not wrap round into some other count; an address range
     // outside the 16-bit space would wrap into another range on the wire.
     const int count = qBound(0, regsLenRead, 0xFFFF);
-    if (regsAddrRead < 0 || qint64(regsAddrRead) + count > 0x10000) {
+    if (!ModbusSession::fitsAddressSpace(regsAddrRead, count)) {
         refuseRead(tr("寄存器地址超出范围"));
         return false;
     }
 
-    const QModbusDataUnit unit(type, regsAddrRead, quint16(count));
-    if (QModbusReply *reply = modbusDevice->sendReadRequest(unit, serverAddress))
-        trackReply(reply);
+    // A read the client refuses shows nothing; the cycle, if any, tries again at the next tick.
+    session->read(QModbusDataUnit(type, regsAddrRead, quint16(count)), serverAddress);
     return true;
 }
 
 void MainWindow::refuseRead(const QString &reason)
 {
-    // The cycle ends and the button is released before the box opens: the box runs its own
-    // event loop, in which a running cycle timer would otherwise stack one box on another.
+    // The cycle ends and the button is released before the box opens.
     if (ui->checkBox_repeat->isChecked())
         ui->checkBox_repeat->setChecked(false);
     ui->pushButton_read->setChecked(false);
     QMessageBox::warning(this, tr("故障"), reason);
+}
+
+void MainWindow::showSent()
+{
+    ui->statusbar->showMessage(tr("通讯：数据已发送"));
+    ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:green"));
 }
 
 void MainWindow::on_checkBox_repeat_stateChanged(int arg1)
@@ -90,18 +91,5 @@ void MainWindow::on_lineEdit_period_editingFinished()
 {
     period = ui->lineEdit_period->text().toInt(nullptr, 10);
     if (period > 10)
-        cycleTimer.setInterval(period);
-}
-
-void MainWindow::trackReply(QModbusReply *reply)
-{
-    ui->statusbar->showMessage(tr("通讯：数据已发送"));
-    ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:green"));
-    requestPending = true;
-    // A reply the client finished at once still carries an outcome to show, and only the
-    // reply handling clears the pending mark.
-    if (reply->isFinished())
-        handleReply(reply);
-    else
-        connect(reply, &QModbusReply::finished, this, &MainWindow::modbusReadReadySlot);
+        session->setCycleInterval(period);
 }

@@ -1,13 +1,12 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "modbussession.h"
 #include "modbustext.h"
 #include "mytool.h"
+#include "protocoltable.h"
 
 #include <QMessageBox>
-#include <QModbusReply>
-#include <QModbusRtuSerialMaster>
-#include <QTableWidgetItem>
 
 void MainWindow::on_pushButton_write_clicked()
 {
@@ -17,7 +16,7 @@ void MainWindow::on_pushButton_write_clicked()
     if (ui->checkBox_repeat->isChecked())
         ui->checkBox_repeat->setChecked(false);
 
-    if (modbusDevice->state() != QModbusDevice::ConnectedState) {
+    if (!session->isConnected()) {
         QMessageBox::warning(this, tr("错误："), tr("请先打开串口"));
         return;
     }
@@ -38,25 +37,14 @@ void MainWindow::on_pushButton_write_clicked()
     regsLenWrite = MyTool::textToInt(ui->lineEdit_regsLenWrite->text());
 
     // The write fields are bounded only when edited; the table may have been reloaded with
-    // fewer rows since, or have no value cells at all. Refuse rather than send made-up values.
-    QList<QTableWidgetItem *> cells;
-    for (qint64 address = regsAddrWrite; address < qint64(regsAddrWrite) + regsLenWrite; ++address) {
-        QTableWidgetItem *item = address >= 0 && address < rawN
-                                     ? tableItem(int(address), displayHexIndex)
-                                     : nullptr;
-        if (!item) {
-            QMessageBox::warning(this, tr("故障"), tr("写入范围超出协议表"));
-            return;
-        }
-        cells.append(item);
-    }
-
+    // fewer rows since, or have no hex column at all. Refuse rather than send made-up values.
     QVector<quint16> values;
-    for (int i = 0; i < cells.size(); ++i) {
-        const int value = MyTool::textToInt(cells.at(i)->text());
-        qCDebug(lcModbus) << "addr = " << regsAddrWrite + i << ",data = " << value;
-        values.append(quint16(value & 0xFFFF));
+    if (!protocolTable->writeValues(regsAddrWrite, regsLenWrite, &values)) {
+        QMessageBox::warning(this, tr("故障"), tr("写入范围超出协议表"));
+        return;
     }
+    for (int i = 0; i < values.size(); ++i)
+        qCDebug(lcModbus) << "addr = " << regsAddrWrite + i << ",data = " << values.at(i);
     if (values.isEmpty()) {
         qCDebug(lcModbus) << "data is empty!";
         return;
@@ -64,29 +52,9 @@ void MainWindow::on_pushButton_write_clicked()
     qCDebug(lcModbus) << values;
 
     // With a reply outstanding (nearly always, while a fast cycle ran) the write is not lost:
-    // it goes out as soon as that reply has been handled, with the values of this press. A
-    // later press replaces it.
-    waitingWrite = { QModbusDataUnit(type, regsAddrWrite, values), serverAddress };
-    if (!requestPending)
-        sendWaitingWrite();
-}
-
-void MainWindow::sendWaitingWrite()
-{
-    if (!waitingWrite)
-        return;
-    const WaitingWrite write = *waitingWrite;
-    waitingWrite.reset();
-    if (modbusDevice->state() != QModbusDevice::ConnectedState)
-        return;
-    if (QModbusReply *reply = modbusDevice->sendWriteRequest(write.unit, write.serverAddress)) {
-        trackReply(reply);
-    } else {
-        // Refused before anything was sent, typically a range too long for one Modbus frame
-        // (more than 123 registers or 1968 coils): say so, rather than do nothing at all.
-        ui->statusbar->showMessage(modbusDevice->errorString());
-        ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:red"));
-    }
+    // the session sends it as soon as that reply has been handled, with the values of this
+    // press. A later press replaces it. A write the client refuses is reported by the session.
+    session->write(QModbusDataUnit(type, regsAddrWrite, values), serverAddress);
 }
 
 void MainWindow::on_pushButton_broadcast_clicked()

@@ -1,8 +1,8 @@
 #include "decoding.h"
 
+#include "logging.h"
 #include "mytool.h"
 
-#include <QDebug>
 #include <QJsonArray>
 #include <QJsonValue>
 
@@ -18,46 +18,40 @@ int decimalOf(const QString &text)
     return ok ? value : 0;
 }
 
-// A JSON number that is a whole number inside the int range; anything else is 0.
-int integerOf(const QJsonValue &value)
+QString numberText(qint32 v, const RuleSpec &rule)
 {
-    return value.toInt(0);
-}
-
-QString numberText(qint32 v, const QJsonObject &rule)
-{
-    if (rule.contains(QLatin1String("dot"))) {
-        int d = integerOf(rule.value(QLatin1String("dot")));
-        if (d < 1)
-            return QString();
-        d = qMin(d, maxRuleDecimals);
-        return QStringLiteral("%1").arg(double(v) / std::pow(10.0, d), 0, 'f', d);
-    }
-    if (rule.value(QLatin1String("type")).toString() == QLatin1String("HEX")) {
+    switch (rule.number) {
+    case RuleSpec::Number::Empty:
+        return QString();
+    case RuleSpec::Number::Fixed:
+        return QStringLiteral("%1").arg(double(v) / std::pow(10.0, rule.decimals), 0, 'f',
+                                        rule.decimals);
+    case RuleSpec::Number::Hex:
         // A negative value shows all 64 bits of its two's complement.
         return QString::number(quint64(qint64(v)), 16).toUpper();
+    case RuleSpec::Number::Decimal:
+        break;
     }
     return QString::number(v);
 }
 
-QString mappedText(const QString &t, const QJsonValue &maps)
+QString mappedText(const QString &t, const RuleSpec &rule)
 {
-    if (maps.isObject()) {
-        const QJsonObject names = maps.toObject();
-        const QJsonValue name = names.value(t);
-        if (name.isString())
-            return name.toString();
-        const QJsonValue others = names.value(QLatin1String("others"));
-        if (others.isString())
-            return others.toString();
+    switch (rule.maps) {
+    case RuleSpec::Maps::Object: {
+        const auto name = rule.names.constFind(t);
+        if (name != rule.names.constEnd())
+            return *name;
+        return rule.hasOthers ? rule.others : t;
+    }
+    case RuleSpec::Maps::Array: {
+        const int i = decimalOf(t);
+        if (i >= 0 && i < rule.arrayNames.size() && rule.arrayIsName.at(i))
+            return rule.arrayNames.at(i);
         return t;
     }
-    if (maps.isArray()) {
-        const QJsonArray names = maps.toArray();
-        const int i = decimalOf(t);
-        if (i >= 0 && i < names.size() && names.at(i).isString())
-            return names.at(i).toString();
-        return t;
+    case RuleSpec::Maps::None:
+        break;
     }
     return t;
 }
@@ -72,65 +66,144 @@ void parseRule(QString &text, QJsonDocument &rule)
     rule = QJsonDocument::fromJson(text.toUtf8());
 }
 
-QString decodeValue(quint16 value, const QJsonDocument &rule)
+RuleSpec compileRuleObject(const QJsonObject &rule)
 {
-    if (rule.isObject())
-        return applyRule(value, rule.object());
+    RuleSpec spec;
 
-    QString t;
-    if (rule.isArray()) {
-        const QJsonArray rules = rule.array();
-        for (const QJsonValue &element : rules) {
-            if (element.isObject())
-                t += QLatin1Char('[') + applyRule(value, element.toObject()) + QLatin1String("] ");
+    const auto bits = rule.constFind(QLatin1String("bits"));
+    if (bits != rule.constEnd()) {
+        const QString s = bits->toString();
+        const int p = s.indexOf(QLatin1Char(':'));
+        const int lo = decimalOf(p < 0 ? s : s.left(p));
+        const int hi = decimalOf(p < 0 ? s : s.mid(p + 1));
+        spec.hasBits = true;
+        // 64 bits: the width of a span such as -2147483648:2147483647 does not fit in int.
+        spec.width = qint64(hi) - lo + 1;
+        // Shift counts use only their low five bits, so any span wider than 16 bits, or one
+        // whose end lies below its start, masks everything away instead of shifting by >= 32.
+        spec.shift = quint32(lo) & 31u;
+        spec.maskShift = quint32(quint64(16 - spec.width) & 31u);
+    }
+
+    const auto isSigned = rule.constFind(QLatin1String("signed"));
+    if (isSigned != rule.constEnd())
+        spec.isSigned = isSigned->toBool() || isSigned->toInt(0) != 0;
+
+    const auto type = rule.constFind(QLatin1String("type"));
+    const QString typeText = type != rule.constEnd() ? type->toString() : QString();
+    spec.hasType = type != rule.constEnd();
+    spec.isBcd = typeText == QLatin1String("BCD");
+
+    const auto dot = rule.constFind(QLatin1String("dot"));
+    if (dot != rule.constEnd()) {
+        const int d = dot->toInt(0);
+        spec.number = d < 1 ? RuleSpec::Number::Empty : RuleSpec::Number::Fixed;
+        spec.decimals = qBound(0, d, maxRuleDecimals);
+    } else if (typeText == QLatin1String("HEX")) {
+        spec.number = RuleSpec::Number::Hex;
+    }
+
+    const auto maps = rule.constFind(QLatin1String("maps"));
+    if (maps != rule.constEnd() && maps->isObject()) {
+        spec.maps = RuleSpec::Maps::Object;
+        const QJsonObject names = maps->toObject();
+        for (auto it = names.constBegin(); it != names.constEnd(); ++it) {
+            // A member that is not a string counts as missing: "others" applies.
+            if (it.value().isString())
+                spec.names.insert(it.key(), it.value().toString());
+        }
+        const QJsonValue others = names.value(QLatin1String("others"));
+        spec.hasOthers = others.isString();
+        spec.others = others.toString();
+    } else if (maps != rule.constEnd() && maps->isArray()) {
+        spec.maps = RuleSpec::Maps::Array;
+        const QJsonArray names = maps->toArray();
+        spec.arrayNames.reserve(names.size());
+        spec.arrayIsName.reserve(names.size());
+        for (const QJsonValue &name : names) {
+            spec.arrayNames.append(name.toString());
+            spec.arrayIsName.append(name.isString());
         }
     }
+
+    const auto unit = rule.constFind(QLatin1String("unit"));
+    if (unit != rule.constEnd()) {
+        spec.hasUnit = true;
+        spec.unit = unit->toString();
+    }
+    return spec;
+}
+
+CompiledRule compileRule(const QJsonDocument &rule)
+{
+    CompiledRule compiled;
+    if (rule.isObject()) {
+        compiled.shape = CompiledRule::Shape::Object;
+        compiled.specs.append(compileRuleObject(rule.object()));
+    } else if (rule.isArray()) {
+        compiled.shape = CompiledRule::Shape::Array;
+        const QJsonArray rules = rule.array();
+        for (const QJsonValue &element : rules) {
+            // Elements that are not objects add nothing to the text.
+            if (element.isObject())
+                compiled.specs.append(compileRuleObject(element.toObject()));
+        }
+    }
+    return compiled;
+}
+
+QString decodeValue(quint16 value, const CompiledRule &rule)
+{
+    switch (rule.shape) {
+    case CompiledRule::Shape::Object:
+        return applyRule(value, rule.specs.first());
+    case CompiledRule::Shape::Array: {
+        QString t;
+        for (const RuleSpec &spec : rule.specs)
+            t += QLatin1Char('[') + applyRule(value, spec) + QLatin1String("] ");
+        return t;
+    }
+    case CompiledRule::Shape::Null:
+        break;
+    }
+    return QString();
+}
+
+QString decodeValue(quint16 value, const QJsonDocument &rule)
+{
+    return decodeValue(value, compileRule(rule));
+}
+
+QString applyRule(quint16 value, const RuleSpec &rule)
+{
+    qint32 v = value;
+
+    if (rule.hasBits) {
+        v = qint32((quint32(v) >> rule.shift) & (0xFFFFu >> rule.maskShift));
+        qCDebug(lcProtocol) << "resolve data = " << v;
+    }
+
+    if (rule.isSigned) {
+        if (rule.width == 16)
+            v = qint16(quint16(v));
+        else if (rule.width == 8)
+            v = qint8(quint8(v));
+    }
+
+    if (rule.hasType) {
+        if (rule.isBcd)
+            v = MyTool::bcdToDec(quint32(v));
+        qCDebug(lcProtocol) << "BCD : " << v;
+    }
+
+    QString t = numberText(v, rule);
+    t = mappedText(t, rule);
+    if (rule.hasUnit)
+        t += rule.unit;
     return t;
 }
 
 QString applyRule(quint16 value, const QJsonObject &rule)
 {
-    qint32 v = value;
-    // 64 bits: the width of a span such as -2147483648:2147483647 does not fit in int.
-    qint64 w = 16;
-
-    if (rule.contains(QLatin1String("bits"))) {
-        const QString s = rule.value(QLatin1String("bits")).toString();
-        const int p = s.indexOf(QLatin1Char(':'));
-        const int lo = decimalOf(p < 0 ? s : s.left(p));
-        const int hi = decimalOf(p < 0 ? s : s.mid(p + 1));
-        w = qint64(hi) - lo + 1;
-        // Shift counts use only their low five bits, so any span wider than 16 bits, or one
-        // whose end lies below its start, masks everything away instead of shifting by >= 32.
-        const quint32 shift = quint32(lo) & 31u;
-        const quint32 maskShift = quint32(quint64(16 - w) & 31u);
-        v = qint32((quint32(v) >> shift) & (0xFFFFu >> maskShift));
-        qDebug() << "resolve data = " << v;
-    }
-
-    if (rule.contains(QLatin1String("signed"))) {
-        const QJsonValue s = rule.value(QLatin1String("signed"));
-        if (s.toBool() || integerOf(s) != 0) {
-            if (w == 16)
-                v = qint16(quint16(v));
-            else if (w == 8)
-                v = qint8(quint8(v));
-        }
-    }
-
-    if (rule.contains(QLatin1String("type"))) {
-        if (rule.value(QLatin1String("type")).toString() == QLatin1String("BCD"))
-            v = MyTool::bcdToDec(quint32(v));
-        qDebug() << "BCD : " << v;
-    }
-
-    QString t = numberText(v, rule);
-
-    if (rule.contains(QLatin1String("maps")))
-        t = mappedText(t, rule.value(QLatin1String("maps")));
-
-    if (rule.contains(QLatin1String("unit")))
-        t += rule.value(QLatin1String("unit")).toString();
-
-    return t;
+    return applyRule(value, compileRuleObject(rule));
 }

@@ -31,16 +31,19 @@ int openSheet(XlsxDocument &doc, const QString &sheet, XlsxDocument::SelectMode 
 
 } // namespace
 
-QStringList MyXlsx::listSheets(const QString &path)
+QStringList MyXlsx::listSheets(const QString &path, QString *errorString)
 {
+    Q_UNUSED(errorString)
     if (!isWorkbookFile(path))
         return {};
     XlsxDocument doc(path);
     return doc.sheetNames();
 }
 
-int MyXlsx::readSheet(const QString &path, const QString &sheet, QStringList &header, QList<QStringList> &rows)
+int MyXlsx::readSheet(const QString &path, const QString &sheet, QStringList &header,
+                      QList<QStringList> &rows, QString *errorString)
 {
+    Q_UNUSED(errorString)
     if (!isWorkbookFile(path))
         return -1;
     XlsxDocument doc(path);
@@ -77,8 +80,9 @@ int MyXlsx::readSheet(const QString &path, const QString &sheet, QStringList &he
 }
 
 int MyXlsx::writeSheet(const QString &path, const QString &sheet, const QStringList &header,
-                       const QList<QStringList> &rows)
+                       const QList<QStringList> &rows, QString *errorString)
 {
+    Q_UNUSED(errorString)
     if (!isWorkbookFile(path))
         return -1;
     XlsxDocument doc(path);

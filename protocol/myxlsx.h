@@ -18,10 +18,12 @@ public:
     // Cells a sheet may expand to in memory (header included).
     static constexpr qint64 MaxSheetCells = 4000000;
 
-    static QStringList listSheets(const QString &path);
-    static int readSheet(const QString &path, const QString &sheet, QStringList &header, QList<QStringList> &rows);
+    // On failure `errorString`, when given, names the file and what is wrong with it.
+    static QStringList listSheets(const QString &path, QString *errorString = nullptr);
+    static int readSheet(const QString &path, const QString &sheet, QStringList &header,
+                         QList<QStringList> &rows, QString *errorString = nullptr);
     static int writeSheet(const QString &path, const QString &sheet, const QStringList &header,
-                          const QList<QStringList> &rows);
+                          const QList<QStringList> &rows, QString *errorString = nullptr);
 };
 
 #endif // MYXLSX_H

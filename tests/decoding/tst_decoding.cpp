@@ -35,7 +35,6 @@ private slots:
     void malformedRules() { checkRow(); }
 
     void applyRuleOnObject();
-    void debugLines();
 
 private:
     static void columns();
@@ -273,20 +272,6 @@ void TestDecoding::applyRuleOnObject()
     QCOMPARE(applyRule(0x1234, rule), QString("eighteen!"));
     QCOMPARE(applyRule(0x1334, rule), QString("19!"));
     QCOMPARE(applyRule(0x1234, QJsonObject()), QString("4660"));
-}
-
-void TestDecoding::debugLines()
-{
-    // The test runner switches debug output off; the lines must still be emitted.
-    QLoggingCategory::defaultCategory()->setEnabled(QtDebugMsg, true);
-    QTest::ignoreMessage(QtDebugMsg, "resolve data =  18");
-    QTest::ignoreMessage(QtDebugMsg, "BCD :  12");
-    QCOMPARE(applyRule(0x1234, QJsonObject{ { "bits", "8:15" }, { "type", "BCD" } }), QString("12"));
-
-    // The type line is written for any type, not only BCD.
-    QTest::ignoreMessage(QtDebugMsg, "BCD :  255");
-    QCOMPARE(applyRule(255, QJsonObject{ { "type", "HEX" } }), QString("FF"));
-    QLoggingCategory::defaultCategory()->setEnabled(QtDebugMsg, false);
 }
 
 QTEST_GUILESS_MAIN(TestDecoding)

@@ -1,0 +1,239 @@
+#include "modbussession.h"
+
+#include "logging.h"
+#include "modbustext.h"
+
+#include <QModbusReply>
+#include <QModbusRtuSerialMaster>
+
+namespace {
+
+const char kindProperty[] = "rurodurKind";
+const char serverProperty[] = "rurodurServer";
+
+} // namespace
+
+LineSettings LineSettings::fromTexts(const QString &portName, int baudRate, const QString &parity,
+                                     const QString &stopBits)
+{
+    LineSettings settings;
+    settings.portName = portName;
+    settings.baudRate = baudRate;
+    settings.parity = parityValueOf(parity);
+    settings.stopBits = stopBitsValueOf(stopBits);
+    return settings;
+}
+
+ModbusSession::ModbusSession(QObject *parent)
+    : QObject(parent)
+    , m_client(new QModbusRtuSerialMaster(this))
+{
+    qRegisterMetaType<ReplyOutcome>();
+    connect(m_client, &QModbusDevice::stateChanged, this, &ModbusSession::stateChanged);
+    connect(m_client, &QModbusDevice::errorOccurred, this, &ModbusSession::onClientError);
+    connect(&m_cycle, &QTimer::timeout, this, &ModbusSession::cycleTick);
+}
+
+ModbusSession::~ModbusSession()
+{
+    // Deleting the client aborts an outstanding reply; nobody is left to hear of it.
+    m_destroying = true;
+    m_cycle.stop();
+    m_client->disconnect(this);
+    if (m_outstanding)
+        m_outstanding->disconnect(this);
+}
+
+bool ModbusSession::open(const LineSettings &settings)
+{
+    m_client->setConnectionParameter(QModbusDevice::SerialPortNameParameter, settings.portName);
+    m_client->setConnectionParameter(QModbusDevice::SerialParityParameter, settings.parity);
+    m_client->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, settings.baudRate);
+    m_client->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, settings.dataBits);
+    m_client->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, settings.stopBits);
+    m_client->setTimeout(settings.timeoutMs);
+    m_client->setNumberOfRetries(settings.retries);
+    const bool opened = m_client->connectDevice();
+    qCDebug(lcModbus) << "open" << settings.portName << settings.baudRate << (opened ? "ok" : "failed");
+    return opened;
+}
+
+void ModbusSession::close()
+{
+    m_client->disconnectDevice();
+    m_cycle.stop();
+    // A reply aborted by the closing, or one that will never come: the next read must go out.
+    m_pending = false;
+    m_waitingWrite.reset();
+}
+
+QModbusDevice::State ModbusSession::state() const
+{
+    return m_client->state();
+}
+
+bool ModbusSession::isConnected() const
+{
+    return m_client->state() == QModbusDevice::ConnectedState;
+}
+
+QString ModbusSession::errorString() const
+{
+    return m_client->errorString();
+}
+
+bool ModbusSession::isValidServer(int serverAddress)
+{
+    // 248..255 are reserved; anything wider would reach the wire as its low byte only.
+    return serverAddress >= 0 && serverAddress <= 247;
+}
+
+bool ModbusSession::fitsAddressSpace(int start, int count)
+{
+    return start >= 0 && count >= 0 && qint64(start) + count <= 0x10000;
+}
+
+ModbusSession::SendResult ModbusSession::read(const QModbusDataUnit &unit, int serverAddress)
+{
+    return send(RequestKind::Read, unit, serverAddress);
+}
+
+ModbusSession::SendResult ModbusSession::write(const QModbusDataUnit &unit, int serverAddress)
+{
+    return send(RequestKind::Write, unit, serverAddress);
+}
+
+ModbusSession::SendResult ModbusSession::send(RequestKind kind, const QModbusDataUnit &unit,
+                                              int serverAddress)
+{
+    if (!isConnected())
+        return SendResult::NotConnected;
+    if (!isValidServer(serverAddress))
+        return SendResult::InvalidServer;
+    if (!fitsAddressSpace(unit.startAddress(), int(unit.valueCount())))
+        return SendResult::OutOfRange;
+    if (m_pending) {
+        if (kind == RequestKind::Read)
+            return SendResult::Busy;
+        m_waitingWrite = WaitingWrite{ unit, serverAddress };
+        return SendResult::Queued;
+    }
+
+    QModbusReply *reply = kind == RequestKind::Read ? m_client->sendReadRequest(unit, serverAddress)
+                                                    : m_client->sendWriteRequest(unit, serverAddress);
+    if (!reply) {
+        qCDebug(lcModbus) << "request refused:" << m_client->errorString();
+        emit requestRefused(kind, m_client->errorString());
+        return SendResult::Refused;
+    }
+    m_sentAt.start();
+    emit requestSent(kind, unit, serverAddress);
+    adoptReply(reply, kind, serverAddress);
+    return SendResult::Sent;
+}
+
+void ModbusSession::adoptReply(QModbusReply *reply, RequestKind kind, int serverAddress)
+{
+    m_pending = true;
+    m_outstanding = reply;
+    reply->setProperty(kindProperty, int(kind));
+    reply->setProperty(serverProperty, serverAddress);
+    // A reply the client finished at once still carries an outcome to report, and only its
+    // handling clears the pending mark.
+    if (reply->isFinished())
+        finishReply(reply);
+    else
+        connect(reply, &QModbusReply::finished, this, &ModbusSession::onReplyFinished);
+}
+
+void ModbusSession::onReplyFinished()
+{
+    if (auto *reply = qobject_cast<QModbusReply *>(sender()))
+        finishReply(reply);
+}
+
+void ModbusSession::finishReply(QModbusReply *reply)
+{
+    if (m_destroying)
+        return;
+    m_pending = false;
+    if (m_outstanding == reply)
+        m_outstanding = nullptr;
+
+    ReplyOutcome outcome;
+    outcome.kind = RequestKind(reply->property(kindProperty).toInt());
+    outcome.serverAddress = reply->property(serverProperty).toInt();
+    outcome.responseUs = m_sentAt.isValid() ? m_sentAt.nsecsElapsed() / 1000 : 0;
+    outcome.error = reply->error();
+    if (reply->error() != QModbusDevice::NoError) {
+        outcome.result = ReplyOutcome::Result::Error;
+        outcome.errorString = reply->errorString();
+        const QModbusResponse response = reply->rawResult();
+        if (response.isException())
+            outcome.exceptionCode = int(response.exceptionCode());
+    } else if (reply->type() == QModbusReply::Broadcast) {
+        // No device answers address 0: the client finishes the request once it is on the line.
+        outcome.result = ReplyOutcome::Result::Broadcast;
+        outcome.unit = reply->result();
+    } else {
+        outcome.result = ReplyOutcome::Result::Normal;
+        outcome.unit = reply->result();
+        const QModbusDataUnit::RegisterType type = outcome.unit.registerType();
+        if (type == QModbusDataUnit::Coils || type == QModbusDataUnit::DiscreteInputs) {
+            outcome.unit.setValues(bitAreaValues(outcome.unit.values(),
+                                                 int(outcome.unit.valueCount()),
+                                                 reply->rawResult().data()));
+        }
+    }
+
+    m_lastOutcome = outcome;
+    emit replyHandled(m_lastOutcome);
+    reply->deleteLater();
+    sendWaitingWrite();
+}
+
+void ModbusSession::sendWaitingWrite()
+{
+    if (!m_waitingWrite || m_pending)
+        return;
+    const WaitingWrite write = *m_waitingWrite;
+    m_waitingWrite.reset();
+    send(RequestKind::Write, write.unit, write.serverAddress);
+}
+
+void ModbusSession::onClientError(QModbusDevice::Error error)
+{
+    qCDebug(lcModbus) << "errorOccurred : " << modbusErrorName(error);
+    emit errorOccurred(error);
+
+    // A port that vanished (adapter unplugged, pty closed) reaches the client as read, write
+    // or connection errors, often one after the other, while it stays in ConnectedState: the
+    // session would go on sending into nothing. The line is closed; queued, because the port
+    // is in the middle of its own error handling here.
+    const bool lineBroken = error == QModbusDevice::ConnectionError
+                            || error == QModbusDevice::ReadError
+                            || error == QModbusDevice::WriteError;
+    if (lineBroken && isConnected()) {
+        QMetaObject::invokeMethod(this, [this]() {
+            if (isConnected())
+                close();
+        }, Qt::QueuedConnection);
+    }
+}
+
+void ModbusSession::startCycle(int intervalMs)
+{
+    // A negative interval would leave the timer stopped while the cycle is meant to run.
+    m_cycle.setInterval(qMax(intervalMs, 0));
+    m_cycle.start();
+}
+
+void ModbusSession::stopCycle()
+{
+    m_cycle.stop();
+}
+
+void ModbusSession::setCycleInterval(int intervalMs)
+{
+    m_cycle.setInterval(qMax(intervalMs, 0));
+}

@@ -1,0 +1,102 @@
+#ifndef PROTOCOLTABLE_H
+#define PROTOCOLTABLE_H
+
+#include "decoding.h"
+
+#include <QList>
+#include <QModbusDataUnit>
+#include <QObject>
+#include <QStringList>
+#include <QVector>
+
+// The register table of one protocol sheet, without widgets: the sheet's header and rows as
+// texts, the row cap, the columns that take a role from their titles, and one compiled rule
+// per row. Row r stands for register address r. The window mirrors it in its table widget;
+// the command-line poller uses it alone.
+class ProtocolTable : public QObject
+{
+    Q_OBJECT
+public:
+    // Column of each role, -1 when the sheet has no such column.
+    struct Roles
+    {
+        int rule = -1;    // title contains "JSON解析": the decoding rule; editable
+        int display = -1; // "显示": the decoded text; read-only
+        int hex = -1;     // "16进制": the raw value as 0x0000; editable, the value a write sends
+        int dec = -1;     // "10进制": the raw value in decimal; read-only
+        int address = -1; // "地址": the address as the author wrote it; never interpreted
+    };
+
+    // The texts one reply gives a row; an empty column index means the sheet has no such column.
+    struct RowUpdate
+    {
+        int row = 0;
+        QString hex;
+        QString dec;
+        QString display;
+        bool hexChanged = false; // the hex text differs from what the row held
+    };
+
+    // Rule texts longer than this are not decoded: the reply path must stay fast whatever a
+    // workbook holds.
+    static constexpr int maxRuleTextLength = 64 * 1024;
+
+    explicit ProtocolTable(QObject *parent = nullptr);
+
+    // Reads `sheet` of the workbook at `path` and resolves it. The MyXlsx result code: 0 on
+    // success; on failure nothing changes and `errorString` says why.
+    int load(const QString &path, const QString &sheet, QString *errorString = nullptr);
+    // Resolves texts already read: the table takes this sheet's rows (up to the cap), roles and
+    // rules; nothing of the sheet before survives.
+    void setSheet(const QStringList &header, const QList<QStringList> &rows);
+    // Writes every row (also those beyond the cap) back into `sheet` of `path`; MyXlsx result.
+    int save(const QString &path, const QString &sheet, QString *errorString = nullptr) const;
+
+    int rowCount() const { return m_rowCount; }
+    int columnCount() const { return m_columnCount; }
+    const QStringList &header() const { return m_header; }
+    // All data rows of the sheet, not capped.
+    const QList<QStringList> &rows() const { return m_rows; }
+    const Roles &roles() const { return m_roles; }
+    // The workbook and sheet of the last successful load; a save goes only there.
+    QString loadedFile() const { return m_loadedFile; }
+    QString loadedSheet() const { return m_loadedSheet; }
+    // Rows whose rule was refused at the last resolve (too long to decode).
+    const QList<int> &refusedRules() const { return m_refusedRules; }
+
+    QString text(int row, int column) const;
+    // A cell edit; ignored outside the table.
+    void setText(int row, int column, const QString &text);
+    // Columns the user may edit: all but the decimal and display columns.
+    bool isEditable(int column) const;
+    const CompiledRule &rule(int row) const;
+
+    // The display text of `row` for a value.
+    QString decode(int row, quint16 value) const;
+
+    // The values of the hex cells of rows address .. address + count - 1 (low 16 bits of each
+    // text read as a field number); false when a row lies outside the table or the sheet has no
+    // hex column. A count of 0 or less gives an empty list.
+    bool writeValues(int address, int count, QVector<quint16> *values) const;
+
+    // Takes the values of a reply into the rows inside the read window (windowStart, windowCount)
+    // and returns what each row shows now, in address order.
+    QVector<RowUpdate> applyReply(const QModbusDataUnit &unit, int windowStart, int windowCount);
+
+signals:
+    // After every successful load or setSheet.
+    void resolved();
+
+private:
+    QStringList m_header;
+    QList<QStringList> m_rows;
+    QVector<CompiledRule> m_rules;
+    QList<int> m_refusedRules;
+    Roles m_roles;
+    int m_rowCount = 0;
+    int m_columnCount = 0;
+    QString m_loadedFile;
+    QString m_loadedSheet;
+};
+
+#endif // PROTOCOLTABLE_H
