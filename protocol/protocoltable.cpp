@@ -146,6 +146,15 @@ QString ProtocolTable::decode(int row, quint16 value) const
     return decodeValue(value, rule(row));
 }
 
+QString ProtocolTable::decodeAt(const QModbusDataUnit &unit, int index) const
+{
+    const qint64 address = qint64(unit.startAddress()) + index;
+    const quint16 value = index >= 0 ? unit.value(index) : 0; // 0 past the values
+    if (address < 0 || address >= m_rowCount)
+        return QString::number(value);
+    return decodeValue(value, m_rules.at(int(address)));
+}
+
 bool ProtocolTable::writeValues(int address, int count, QVector<quint16> *values) const
 {
     values->clear();
@@ -189,7 +198,7 @@ QVector<ProtocolTable::RowUpdate> ProtocolTable::applyReply(const QModbusDataUni
             texts[m_roles.dec] = update.dec;
         }
         if (m_roles.display >= 0) {
-            update.display = decodeValue(value, m_rules.at(row));
+            update.display = decodeAt(unit, int(address - unit.startAddress()));
             texts[m_roles.display] = update.display;
         }
         updates.append(update);

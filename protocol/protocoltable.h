@@ -73,6 +73,10 @@ public:
 
     // The display text of `row` for a value.
     QString decode(int row, quint16 value) const;
+    // The display text of the register at `index` of a reply (address start + index), decoded
+    // with its row's rule; the whole reply is at hand for rules that span registers. A register
+    // beyond the table's rows shows its unsigned decimal value.
+    QString decodeAt(const QModbusDataUnit &unit, int index) const;
 
     // The values of the hex cells of rows address .. address + count - 1 (low 16 bits of each
     // text read as a field number); false when a row lies outside the table or the sheet has no
