@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,6 +31,17 @@ QString programNameFromArgv0(const QString &argv0, bool slashSeparates)
 QString programNameFromArgv0(const QString &argv0)
 {
     return programNameFromArgv0(argv0, slashSeparatesDirectories());
+}
+
+QString firstArgument(const char *argv0)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(argv0)
+    const QStringList arguments = QCoreApplication::arguments();
+    return arguments.isEmpty() ? QString() : arguments.first();
+#else
+    return QString::fromUtf8(argv0);
+#endif
 }
 
 QString executableSuffix()

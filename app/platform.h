@@ -17,6 +17,12 @@ bool slashSeparatesDirectories();
 QString programNameFromArgv0(const QString &argv0, bool slashSeparates);
 QString programNameFromArgv0(const QString &argv0);
 
+// The first command-line argument as text. On Windows argv holds it in the local 8-bit code
+// page, which cannot carry every file name (a Chinese name on a Western system), so it comes
+// from the application's argument list, built from the wide-character command line. Elsewhere
+// it is argv0's bytes as UTF-8, the file system's encoding.
+QString firstArgument(const char *argv0);
+
 // ".exe" on Windows, nothing elsewhere: the suffix of the program's own file.
 QString executableSuffix();
 
