@@ -1,6 +1,8 @@
 #include "myconfig.h"
 
-#include <QFile>
+#include "logging.h"
+#include "platform.h"
+
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -66,6 +68,9 @@ const Setting settings[] = {
     { "modbusDisplay/changeWarnEnable", &MyConfig::changeWarnEnable, false },
 };
 
+// Anything larger is not a settings file of this program and is not read.
+const qint64 maxFileSize = 1024 * 1024;
+
 void assign(QString *member, const QJsonValue &value)
 {
     *member = value.isString() ? value.toString() : QString();
@@ -129,24 +134,60 @@ void insertAt(QJsonObject *object, const QStringList &keys, int level, const QJs
     object->insert(keys.at(level), group);
 }
 
-// Applies a settings text to the members; nothing is taken from a text that is not JSON with
-// an object on top. The deployment directory is checked either way.
-void apply(const QByteArray &text)
+// Applies a settings text to the members; false, with the reason, when it is not JSON with an
+// object on top, in which case nothing is taken from it. The deployment directory is checked
+// either way.
+bool apply(const QByteArray &text, QString *reason)
 {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error == QJsonParseError::NoError && document.isObject()) {
+    const bool usable = error.error == QJsonParseError::NoError && document.isObject();
+    if (usable) {
         const QJsonObject top = document.object();
         for (const Setting &setting : settings) {
             QJsonValue value;
             if (lookUp(top, setting, &value))
                 std::visit([&value](auto *member) { assign(member, value); }, setting.member);
         }
+    } else if (error.error != QJsonParseError::NoError) {
+        *reason = QStringLiteral("not JSON (%1 at offset %2)").arg(error.errorString()).arg(error.offset);
+    } else {
+        *reason = QStringLiteral("no object at the top");
     }
 
     // Whatever the file held, the deployment directory must name an existing directory.
     if (MyConfig::destDir.isEmpty() || !QFileInfo(MyConfig::destDir).isDir())
         MyConfig::destDir = QString::fromLatin1(MyConfig::defaultDestDir);
+    return usable;
+}
+
+// Writes text to path through a temporary file renamed into place, only where path (after
+// its links) is absent or a regular file: a device, FIFO or directory behind the name is
+// never replaced. On failure the previous file is as it was; why is left in *reason.
+bool writeFile(const QString &path, const QByteArray &text, QString *reason)
+{
+    const QString notRegular = QStringLiteral("it is not a regular file");
+    if (!Platform::replaceableByFile(path)) {
+        *reason = notRegular;
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+        *reason = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    // Checked again at the last moment, as the name may have changed while it was written.
+    if (!Platform::replaceableByFile(path)) {
+        *reason = notRegular;
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *reason = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 // Static initialisation gives every member its default: this runs after the members and the
@@ -171,17 +212,40 @@ void MyConfig::restoreDefaults()
 
 void MyConfig::load()
 {
-    QFile file(fileName());
-    if (!file.open(QIODevice::ReadOnly))
+    const QString name = fileName();
+    QByteArray text;
+    switch (Platform::readRegularFile(name, maxFileSize, &text)) {
+    case Platform::FileRead::Read:
+        break;
+    case Platform::FileRead::Missing:
+        qCDebug(lcSettings).noquote() << "no settings file" << name << "- defaults kept";
         return;
-    const QByteArray text = file.readAll();
-    file.close();
-    apply(text);
+    case Platform::FileRead::NotRegular:
+        qCWarning(lcSettings).noquote() << "settings file" << name
+                                        << "is not a regular file; not read, defaults kept";
+        return;
+    case Platform::FileRead::TooLarge:
+        qCWarning(lcSettings).noquote() << "settings file" << name << "is larger than" << maxFileSize
+                                        << "bytes; not read, defaults kept";
+        return;
+    case Platform::FileRead::Failed:
+        qCWarning(lcSettings).noquote() << "settings file" << name << "cannot be read; defaults kept";
+        return;
+    }
+
+    QString reason;
+    if (apply(text, &reason)) {
+        qCDebug(lcSettings).noquote() << "settings loaded from" << name;
+    } else {
+        qCWarning(lcSettings).noquote() << "settings file" << name << "not used, defaults kept:" << reason;
+    }
 }
 
 void MyConfig::fromJson(const QByteArray &text)
 {
-    apply(text);
+    QString reason;
+    if (!apply(text, &reason))
+        qCWarning(lcSettings).noquote() << "settings text not used:" << reason;
 }
 
 QByteArray MyConfig::toJson()
@@ -196,13 +260,19 @@ QByteArray MyConfig::toJson()
     return QJsonDocument(top).toJson(QJsonDocument::Indented);
 }
 
-void MyConfig::save()
+bool MyConfig::save()
 {
-    // Written beside the old file and renamed over it only when complete, so a crash or a
-    // full disk never leaves a truncated settings file.
-    QSaveFile file(fileName());
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(toJson());
-    file.commit();
+    const QString name = fileName();
+    QString reason;
+    if (!Platform::replaceableByFile(name)) {
+        qCWarning(lcSettings).noquote() << "settings not saved:" << name << "is not a regular file";
+        return false;
+    }
+
+    if (!writeFile(name, toJson(), &reason)) {
+        qCWarning(lcSettings).noquote() << "settings not saved to" << name << "-" << reason;
+        return false;
+    }
+    qCDebug(lcSettings).noquote() << "settings saved to" << name;
+    return true;
 }

@@ -295,7 +295,7 @@ void TestConfig::unknownMembersDropped()
     MyConfig::load();
     QCOMPARE(MyConfig::serialName, QString("COM3"));
     QCOMPARE(MyConfig::period, 500);
-    MyConfig::save();
+    QVERIFY(MyConfig::save());
 
     const QJsonObject top = QJsonDocument::fromJson(readSettings()).object();
     QCOMPARE(top.keys(), QStringList({ "destDir", "modbusDisplay", "serialport" }));
@@ -328,7 +328,7 @@ void TestConfig::saveLoadRoundTrip()
     MyConfig::deviceAddr = 247;
     MyConfig::selectEnable = true;
     MyConfig::changeWarnEnable = true;
-    MyConfig::save();
+    QVERIFY(MyConfig::save());
     QVERIFY(QFile::exists("rurodur.json"));
 
     MyConfig::restoreDefaults();
@@ -363,7 +363,7 @@ void TestConfig::writtenText()
     MyConfig::regsType = QString::fromUtf8("保持寄存器");
     MyConfig::period = 500;
     MyConfig::isRepeat = true;
-    MyConfig::save();
+    QVERIFY(MyConfig::save());
 
     const QByteArray expected = u8R"({
     "destDir": "D:/Vorbelt-x86",
@@ -400,7 +400,7 @@ void TestConfig::saveOntoDirectoryFails()
     inner.write("kept");
     inner.close();
 
-    MyConfig::save();
+    QVERIFY(!MyConfig::save());
 
     QVERIFY(QFileInfo("rurodur.json").isDir());
     QVERIFY(inner.open(QIODevice::ReadOnly));
@@ -421,7 +421,7 @@ void TestConfig::failedSaveKeepsPreviousFile()
     QVERIFY(QFile::exists(MyConfig::programName + ".json"));
 
     MyConfig::period = 7;
-    MyConfig::save();
+    QVERIFY(!MyConfig::save());
 
     QCOMPARE(readSettings(), previous);
     QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
