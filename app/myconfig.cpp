@@ -71,6 +71,11 @@ const Setting settings[] = {
 // Anything larger is not a settings file of this program and is not read.
 const qint64 maxFileSize = 1024 * 1024;
 
+// The text of a settings file that did not parse at load, held until a save has kept it as
+// the backup beside the file that replaces it.
+bool backupPending = false;
+QByteArray backupText;
+
 void assign(QString *member, const QJsonValue &value)
 {
     *member = value.isString() ? value.toString() : QString();
@@ -206,12 +211,16 @@ QString MyConfig::fileName()
 
 void MyConfig::restoreDefaults()
 {
+    backupPending = false;
+    backupText.clear();
     for (const Setting &setting : settings)
         std::visit([&setting](auto *member) { assign(member, setting.initial); }, setting.member);
 }
 
 void MyConfig::load()
 {
+    backupPending = false;
+    backupText.clear();
     const QString name = fileName();
     QByteArray text;
     switch (Platform::readRegularFile(name, maxFileSize, &text)) {
@@ -237,7 +246,10 @@ void MyConfig::load()
     if (apply(text, &reason)) {
         qCDebug(lcSettings).noquote() << "settings loaded from" << name;
     } else {
+        // Kept aside at the next save, so one typo made by hand does not lose every setting.
         qCWarning(lcSettings).noquote() << "settings file" << name << "not used, defaults kept:" << reason;
+        backupPending = true;
+        backupText = text;
     }
 }
 
@@ -267,6 +279,19 @@ bool MyConfig::save()
     if (!Platform::replaceableByFile(name)) {
         qCWarning(lcSettings).noquote() << "settings not saved:" << name << "is not a regular file";
         return false;
+    }
+
+    if (backupPending) {
+        const QString backupName = name + QStringLiteral(".bak");
+        // Without its backup the unparsable file is not replaced: it holds the user's values.
+        if (!writeFile(backupName, backupText, &reason)) {
+            qCWarning(lcSettings).noquote() << "settings not saved: the unparsable" << name
+                                            << "could not be kept as" << backupName << "-" << reason;
+            return false;
+        }
+        qCDebug(lcSettings).noquote() << "unparsable settings file kept as" << backupName;
+        backupPending = false;
+        backupText.clear();
     }
 
     if (!writeFile(name, toJson(), &reason)) {

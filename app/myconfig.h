@@ -44,13 +44,15 @@ public:
     // Applies the text of a settings file to the members.
     static void fromJson(const QByteArray &text);
     // Writes programName + ".json" into the current directory, atomically, and only where
-    // that name (after its links) is absent or a regular file. Returns whether the file was
-    // written; a failure leaves any previous file as it was. It is logged, not shown.
+    // that name (after its links) is absent or a regular file. When the file failed to parse
+    // at load, its text is first kept as programName + ".json.bak". Returns whether the file
+    // was written; a failure leaves any previous file as it was. It is logged, not shown.
     static bool save();
     // The text save() writes: indented, keys sorted, UTF-8.
     static QByteArray toJson();
 
-    // The defaults of a fresh start (the static initial values); programName is kept.
+    // The defaults of a fresh start (the static initial values), with no file loaded, so no
+    // backup pending either; programName is kept.
     static void restoreDefaults();
     static QString fileName();
 };

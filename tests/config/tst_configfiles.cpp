@@ -16,8 +16,8 @@
 #include <sys/types.h>
 #endif
 
-// The settings file as a file: names that are not regular files (FIFOs, devices, directories,
-// oversized files, links to any of them).
+// The settings file as a file: the backup of one that did not parse, and names that are not
+// regular files (FIFOs, devices, directories, oversized files, links to any of them).
 class TestConfigFiles : public QObject
 {
     Q_OBJECT
@@ -26,6 +26,9 @@ private slots:
     void init();
     void cleanup();
 
+    void backupOfUnparsableFile_data();
+    void backupOfUnparsableFile();
+    void failedBackupKeepsFile();
     void loadReadsOnlySmallRegularFiles_data();
     void loadReadsOnlySmallRegularFiles();
     void saveWritesOnlyRegularFiles_data();
@@ -38,7 +41,9 @@ private:
 namespace {
 
 const QString settingsName = QStringLiteral("rurodur.json");
+const QString backupName = QStringLiteral("rurodur.json.bak");
 const qint64 mebibyte = 1024 * 1024;
+const QByteArray olderBackup = "an older backup";
 
 // A settings text of exactly size bytes that sets the period to 250: spaces pad it, which a
 // JSON reader skips.
@@ -123,6 +128,78 @@ void TestConfigFiles::cleanup()
     dir.reset();
 }
 
+void TestConfigFiles::backupOfUnparsableFile_data()
+{
+    QTest::addColumn<QByteArray>("text");   // empty: no settings file
+    QTest::addColumn<bool>("hasOlderBackup");
+    QTest::addColumn<QString>("then");      // before the save: "reload" a mended file, "restore" defaults
+    QTest::addColumn<bool>("backedUp");
+
+    const QByteArray good = R"({"modbusDisplay": {"period": 250}})";
+    const QByteArray typo = R"({"destDir": "D:/deploy", "modbusDisplay": {"period": 250,}})";
+    QTest::newRow("trailing comma typed by hand") << typo << false << "" << true;
+    QTest::newRow("older backup replaced") << typo << true << "" << true;
+    QTest::newRow("truncated") << QByteArray(R"({"modbusDisplay": {"period": 5, "isRep)") << false << "" << true;
+    QTest::newRow("top level array") << QByteArray(R"([{"modbusDisplay": {"period": 5}}])") << false << "" << true;
+    QTest::newRow("binary") << QByteArray("\x00\xff\xfe{", 4) << false << "" << true;
+    QTest::newRow("whitespace only") << QByteArray(" \n") << false << "" << true;
+
+    QTest::newRow("good file") << good << false << "" << false;
+    QTest::newRow("good file, older backup untouched") << good << true << "" << false;
+    QTest::newRow("object with wrong types") << QByteArray(R"({"serialport": 5})") << false << "" << false;
+    QTest::newRow("no file") << QByteArray() << false << "" << false;
+    QTest::newRow("unparsable, then mended before a reload") << typo << false << "reload" << false;
+    QTest::newRow("unparsable, then defaults restored") << typo << false << "restore" << false;
+}
+
+void TestConfigFiles::backupOfUnparsableFile()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, hasOlderBackup);
+    QFETCH(QString, then);
+    QFETCH(bool, backedUp);
+
+    if (!text.isEmpty())
+        QVERIFY(SettingsDir::write(settingsName, text));
+    if (hasOlderBackup)
+        QVERIFY(SettingsDir::write(backupName, olderBackup));
+    MyConfig::load();
+    if (then == "reload") {
+        QVERIFY(SettingsDir::write(settingsName, R"({"modbusDisplay": {"period": 250}})"));
+        MyConfig::load();
+    } else if (then == "restore") {
+        MyConfig::restoreDefaults();
+    }
+    // Loading alone never writes.
+    QCOMPARE(QFile::exists(backupName), hasOlderBackup);
+
+    MyConfig::regsLenRead = 20;
+    QVERIFY(MyConfig::save());
+    QCOMPARE(SettingsDir::read(settingsName), MyConfig::toJson());
+    if (backedUp)
+        QCOMPARE(SettingsDir::read(backupName), text);
+    else if (hasOlderBackup)
+        QCOMPARE(SettingsDir::read(backupName), olderBackup);
+    else
+        QVERIFY(!QFile::exists(backupName));
+    QCOMPARE(dir->entries().size(), backedUp || hasOlderBackup ? 2 : 1);
+}
+
+void TestConfigFiles::failedBackupKeepsFile()
+{
+    // The backup's name is taken by a directory: the file that holds the hand-made values is
+    // not replaced without its backup.
+    const QByteArray typo = R"({"modbusDisplay": {"period": 250,}})";
+    QVERIFY(SettingsDir::write(settingsName, typo));
+    QVERIFY(QDir().mkdir(backupName));
+    MyConfig::load();
+
+    QVERIFY(!MyConfig::save());
+    QCOMPARE(SettingsDir::read(settingsName), typo);
+    QVERIFY(entriesOf(backupName).isEmpty());
+    QCOMPARE(dir->entries(), QStringList({ settingsName, backupName }));
+}
+
 void TestConfigFiles::loadReadsOnlySmallRegularFiles_data()
 {
     QTest::addColumn<QString>("kind");
@@ -160,7 +237,9 @@ void TestConfigFiles::loadReadsOnlySmallRegularFiles()
     QCOMPARE(MyConfig::period, period);
     if (!saves)
         return;
+    // Not read is not unparsable: no backup.
     QVERIFY(MyConfig::save());
+    QVERIFY(!QFile::exists(backupName));
     QCOMPARE(SettingsDir::read(settingsName), MyConfig::toJson());
 }
 
