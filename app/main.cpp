@@ -13,9 +13,9 @@ int main(int argc, char *argv[])
     // Every relative path (settings, protocol file, tools) is resolved next to the executable.
     QDir::setCurrent(QCoreApplication::applicationDirPath());
 
-    // Named after argv[0] as given, not after the resolved file path, so a renamed copy keeps
-    // its own settings file and geometry entry.
-    MyConfig::programName = Platform::programNameFromArgv0(QString::fromUtf8(argv[0]));
+    // Named after the first argument as given, not after the resolved file path, so a renamed
+    // copy keeps its own settings file and geometry entry.
+    MyConfig::programName = Platform::programNameFromArgv0(Platform::firstArgument(argv[0]));
 
     MyConfig::load();
 

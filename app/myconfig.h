@@ -38,17 +38,21 @@ public:
     static const char *const defaultDestDir;
     static const char *const geometryOrganisation;
 
-    // Reads programName + ".json" from the current directory; a missing file keeps the defaults.
+    // Reads programName + ".json" from the current directory. Only a regular file (after its
+    // links) of at most 1 MiB is read; a missing one, or anything else, keeps the defaults.
     static void load();
     // Applies the text of a settings file to the members.
     static void fromJson(const QByteArray &text);
-    // Writes programName + ".json" into the current directory, atomically; failures are silent
-    // and leave any previous file as it was.
-    static void save();
+    // Writes programName + ".json" into the current directory, atomically, and only where
+    // that name (after its links) is absent or a regular file. When the file failed to parse
+    // at load, its text is first kept as programName + ".json.bak". Returns whether the file
+    // was written; a failure leaves any previous file as it was. It is logged, not shown.
+    static bool save();
     // The text save() writes: indented, keys sorted, UTF-8.
     static QByteArray toJson();
 
-    // The defaults of a fresh start (the static initial values); programName is kept.
+    // The defaults of a fresh start (the static initial values), with no file loaded, so no
+    // backup pending either; programName is kept.
     static void restoreDefaults();
     static QString fileName();
 };

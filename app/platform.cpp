@@ -1,9 +1,17 @@
 #include "platform.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace Platform {
 
@@ -30,6 +38,94 @@ QString programNameFromArgv0(const QString &argv0, bool slashSeparates)
 QString programNameFromArgv0(const QString &argv0)
 {
     return programNameFromArgv0(argv0, slashSeparatesDirectories());
+}
+
+QString firstArgument(const char *argv0)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(argv0)
+    const QStringList arguments = QCoreApplication::arguments();
+    return arguments.isEmpty() ? QString() : arguments.first();
+#else
+    return QString::fromUtf8(argv0);
+#endif
+}
+
+FileRead readRegularFile(const QString &path, qint64 maxSize, QByteArray *content)
+{
+    content->clear();
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    // The type is checked before opening: opening a device can have effects of its own.
+    struct stat named;
+    if (::stat(native.constData(), &named) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Failed;
+    if (!S_ISREG(named.st_mode))
+        return FileRead::NotRegular;
+    if (named.st_size > maxSize)
+        return FileRead::TooLarge;
+
+    // Should the name have been replaced by a FIFO since, the open does not wait for a writer,
+    // and the type of what was opened decides.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? FileRead::Missing : FileRead::Failed;
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        return FileRead::NotRegular;
+    }
+    FileRead result = FileRead::Read;
+    QByteArray data;
+    char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            result = FileRead::Failed;
+            break;
+        }
+        if (got == 0)
+            break;
+        // The file may have grown since it was measured.
+        if (data.size() + got > maxSize) {
+            result = FileRead::TooLarge;
+            break;
+        }
+        data.append(buffer, int(got));
+    }
+    ::close(fd);
+    if (result == FileRead::Read)
+        *content = data;
+    return result;
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        return FileRead::Missing;
+    if (!info.isFile())
+        return FileRead::NotRegular;
+    if (info.size() > maxSize)
+        return FileRead::TooLarge;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return FileRead::Failed;
+    const QByteArray data = file.read(maxSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return FileRead::Failed;
+    if (data.size() > maxSize)
+        return FileRead::TooLarge;
+    *content = data;
+    return FileRead::Read;
+#endif
+}
+
+bool replaceableByFile(const QString &path)
+{
+    // QFileInfo follows the links; a dangling link counts as absent, and QSaveFile creates the
+    // file it names.
+    const QFileInfo info(path);
+    return !info.exists() || info.isFile();
 }
 
 QString executableSuffix()

@@ -1,6 +1,7 @@
 #ifndef PLATFORM_H
 #define PLATFORM_H
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -16,6 +17,24 @@ bool slashSeparatesDirectories();
 // last dot; when that dot lies before the start, or there is none, up to the end.
 QString programNameFromArgv0(const QString &argv0, bool slashSeparates);
 QString programNameFromArgv0(const QString &argv0);
+
+// The first command-line argument as text. On Windows argv holds it in the local 8-bit code
+// page, which cannot carry every file name (a Chinese name on a Western system), so it comes
+// from the application's argument list, built from the wide-character command line. Elsewhere
+// it is argv0's bytes as UTF-8, the file system's encoding.
+QString firstArgument(const char *argv0);
+
+// Outcome of readRegularFile().
+enum class FileRead { Read, Missing, NotRegular, TooLarge, Failed };
+
+// Reads path into *content when it is, after its links, a regular file of at most maxSize
+// bytes. A FIFO, device, socket or directory behind the name is never read nor waited on,
+// and a larger file is not read at all. *content is empty unless the result is Read.
+FileRead readRegularFile(const QString &path, qint64 maxSize, QByteArray *content);
+
+// True when path, after its links, is absent or a regular file: writing a new file there
+// through QSaveFile (which follows the links) replaces nothing but a file.
+bool replaceableByFile(const QString &path);
 
 // ".exe" on Windows, nothing elsewhere: the suffix of the program's own file.
 QString executableSuffix();

@@ -1,9 +1,9 @@
 #include "myserialport.h"
 #include "ui_myserialport.h"
 
+#include "logging.h"
 #include "myconfig.h"
 
-#include <QDebug>
 #include <QSerialPortInfo>
 
 MySerialPort::MySerialPort(QWidget *parent)
@@ -19,7 +19,7 @@ MySerialPort::MySerialPort(QWidget *parent)
     const int portIndex = ui->comboBox_com->findText(MyConfig::serialName);
     if (portIndex >= 0) {
         ui->comboBox_com->setCurrentIndex(portIndex);
-        qDebug() << "serial port index = " << portIndex;
+        qCDebug(lcSettings) << "serial port index = " << portIndex;
     }
 
     const int baudIndex = ui->comboBox_baudrate->findText(QString::number(MyConfig::serialBaudrate));
@@ -42,8 +42,9 @@ MySerialPort::MySerialPort(QWidget *parent)
 
 MySerialPort::~MySerialPort()
 {
-    storeSelections();
-    qDebug() << "~MySerialPort";
+    // Nothing is stored here: the window is destroyed when closed in any way, and only OK
+    // replaces the stored settings.
+    qCDebug(lcSettings) << "~MySerialPort";
     delete ui;
 }
 

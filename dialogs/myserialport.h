@@ -7,9 +7,10 @@ namespace Ui {
 class MySerialPort;
 }
 
-// Edits the four serial line settings (port, baud rate, parity, stop bits) in MyConfig. It
-// stores them whenever it is confirmed and again when it is destroyed, so every way of closing
-// it keeps what it shows; it neither opens nor tests a port.
+// Edits the four serial line settings (port, baud rate, parity, stop bits) in MyConfig. Only
+// OK stores what it shows; Cancel, the close button and its destruction leave the stored
+// settings as they were, so merely looking at it never changes them. It neither opens nor
+// tests a port.
 class MySerialPort : public QDialog
 {
     Q_OBJECT

@@ -1,11 +1,13 @@
 #include "myconfig.h"
+#include "settingsfixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 // Every case runs in a fresh temporary directory made current, with the program name
 // "rurodur", so the settings file is rurodur.json in that directory.
@@ -14,8 +16,11 @@ class TestConfig : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
+
+    void restoreDefaultsResetsEveryMember();
 
     void missingFileKeepsDefaults();
     void unusableFileKeepsDefaults_data();
@@ -39,66 +44,62 @@ private slots:
     void failedSaveKeepsPreviousFile();
 
 private:
-    void writeSettings(const QByteArray &text);
-    QByteArray readSettings() const;
-    static void compareWithDefaults();
+    static void writeSettings(const QByteArray &text);
+    static QByteArray readSettings();
 
-    QTemporaryDir *dir = nullptr;
-    QString previousDir;
+    std::unique_ptr<SettingsDir> dir;
 };
+
+void TestConfig::initTestCase()
+{
+    // Nothing has assigned the members yet: these are their static initial values.
+    QVERIFY(MyConfig::programName.isEmpty());
+    compareWithDefaults();
+}
 
 void TestConfig::init()
 {
-    MyConfig::restoreDefaults();
-    dir = new QTemporaryDir;
+    dir.reset(new SettingsDir);
     QVERIFY(dir->isValid());
-    previousDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir->path()));
-    MyConfig::programName = QStringLiteral("rurodur");
 }
 
 void TestConfig::cleanup()
 {
-    QDir::setCurrent(previousDir);
-    delete dir;
-    dir = nullptr;
-    MyConfig::restoreDefaults();
+    dir.reset();
 }
 
 void TestConfig::writeSettings(const QByteArray &text)
 {
-    QFile file(MyConfig::programName + ".json");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(text), qint64(text.size()));
+    QVERIFY(SettingsDir::write(MyConfig::programName + ".json", text));
 }
 
-QByteArray TestConfig::readSettings() const
+QByteArray TestConfig::readSettings()
 {
-    QFile file(MyConfig::programName + ".json");
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    return SettingsDir::read(MyConfig::programName + ".json");
 }
 
-void TestConfig::compareWithDefaults()
+void TestConfig::restoreDefaultsResetsEveryMember()
 {
-    QCOMPARE(MyConfig::destDir, QString("D:/Vorbelt-x86"));
-    QCOMPARE(MyConfig::serialName, QString());
-    QCOMPARE(MyConfig::serialBaudrate, 0);
-    QCOMPARE(MyConfig::serialParity, QString());
-    QCOMPARE(MyConfig::serialStopbits, QString());
-    QCOMPARE(MyConfig::protocolFile, QString("./ProtocolFile/modbus.xlsx"));
-    QCOMPARE(MyConfig::period, 1000);
-    QCOMPARE(MyConfig::isRepeat, false);
-    QCOMPARE(MyConfig::regsType, QString());
-    QCOMPARE(MyConfig::regsAddrRead, 0);
-    QCOMPARE(MyConfig::regsLenRead, 10);
-    QCOMPARE(MyConfig::regsAddrWrite, 0);
-    QCOMPARE(MyConfig::regsLenWrite, 10);
-    QCOMPARE(MyConfig::deviceAddr, 1);
-    QCOMPARE(MyConfig::selectEnable, false);
-    QCOMPARE(MyConfig::changeWarnEnable, false);
-    QCOMPARE(MyConfig::maxTableRows, 1024);
+    MyConfig::destDir = dir->path();
+    MyConfig::serialName = "COM4";
+    MyConfig::serialBaudrate = 57600;
+    MyConfig::serialParity = "Odd";
+    MyConfig::serialStopbits = "2";
+    MyConfig::protocolFile = "other.xlsx";
+    MyConfig::period = 5;
+    MyConfig::isRepeat = true;
+    MyConfig::regsType = "coils";
+    MyConfig::regsAddrRead = 100;
+    MyConfig::regsLenRead = 1;
+    MyConfig::regsAddrWrite = 200;
+    MyConfig::regsLenWrite = 2;
+    MyConfig::deviceAddr = 247;
+    MyConfig::selectEnable = true;
+    MyConfig::changeWarnEnable = true;
+    MyConfig::restoreDefaults();
+    compareWithDefaults();
+    // The program name is not a setting of the file.
+    QCOMPARE(MyConfig::programName, QString("rurodur"));
 }
 
 void TestConfig::missingFileKeepsDefaults()
@@ -294,7 +295,7 @@ void TestConfig::unknownMembersDropped()
     MyConfig::load();
     QCOMPARE(MyConfig::serialName, QString("COM3"));
     QCOMPARE(MyConfig::period, 500);
-    MyConfig::save();
+    QVERIFY(MyConfig::save());
 
     const QJsonObject top = QJsonDocument::fromJson(readSettings()).object();
     QCOMPARE(top.keys(), QStringList({ "destDir", "modbusDisplay", "serialport" }));
@@ -327,7 +328,7 @@ void TestConfig::saveLoadRoundTrip()
     MyConfig::deviceAddr = 247;
     MyConfig::selectEnable = true;
     MyConfig::changeWarnEnable = true;
-    MyConfig::save();
+    QVERIFY(MyConfig::save());
     QVERIFY(QFile::exists("rurodur.json"));
 
     MyConfig::restoreDefaults();
@@ -362,7 +363,7 @@ void TestConfig::writtenText()
     MyConfig::regsType = QString::fromUtf8("保持寄存器");
     MyConfig::period = 500;
     MyConfig::isRepeat = true;
-    MyConfig::save();
+    QVERIFY(MyConfig::save());
 
     const QByteArray expected = u8R"({
     "destDir": "D:/Vorbelt-x86",
@@ -399,7 +400,7 @@ void TestConfig::saveOntoDirectoryFails()
     inner.write("kept");
     inner.close();
 
-    MyConfig::save();
+    QVERIFY(!MyConfig::save());
 
     QVERIFY(QFileInfo("rurodur.json").isDir());
     QVERIFY(inner.open(QIODevice::ReadOnly));
@@ -420,7 +421,7 @@ void TestConfig::failedSaveKeepsPreviousFile()
     QVERIFY(QFile::exists(MyConfig::programName + ".json"));
 
     MyConfig::period = 7;
-    MyConfig::save();
+    QVERIFY(!MyConfig::save());
 
     QCOMPARE(readSettings(), previous);
     QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),

@@ -37,6 +37,8 @@ class tst_Platform : public QObject
 private slots:
     void programName_data();
     void programName();
+    void firstArgument_data();
+    void firstArgument();
 
     void toolEntryNames_data();
     void toolEntryNames();
@@ -95,6 +97,30 @@ void tst_Platform::programName()
     QFETCH(bool, slashSeparates);
     QFETCH(QString, expected);
     QCOMPARE(Platform::programNameFromArgv0(argv0, slashSeparates), expected);
+}
+
+void tst_Platform::firstArgument_data()
+{
+    QTest::addColumn<QByteArray>("argv0");
+    QTest::addColumn<QString>("expected"); // the program name, where argv0 is the source
+
+    QTest::newRow("ASCII path") << QByteArray("/opt/tools/rurodur") << "rurodur";
+    // "传感器" in UTF-8 bytes, in a directory named "工具".
+    QTest::newRow("Chinese name")
+            << QByteArray("/opt/\xe5\xb7\xa5\xe5\x85\xb7/\xe4\xbc\xa0\xe6\x84\x9f\xe5\x99\xa8.exe")
+            << QString::fromUtf8("\xe4\xbc\xa0\xe6\x84\x9f\xe5\x99\xa8");
+}
+
+void tst_Platform::firstArgument()
+{
+    QFETCH(QByteArray, argv0);
+    QFETCH(QString, expected);
+#ifdef Q_OS_WIN
+    // The bytes of argv are in the local code page there; the wide command line is the source.
+    QCOMPARE(Platform::firstArgument(argv0.constData()), QCoreApplication::arguments().first());
+#else
+    QCOMPARE(Platform::programNameFromArgv0(Platform::firstArgument(argv0.constData())), expected);
+#endif
 }
 
 void tst_Platform::toolEntryNames_data()
