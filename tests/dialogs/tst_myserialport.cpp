@@ -33,7 +33,6 @@ private slots:
     void onlyOkStores();
     void typedNameStoredAsTyped_data();
     void typedNameStoredAsTyped();
-    void destructorDebugLine();
 
 private:
     static QComboBox *box(QWidget *dialog, const char *name);
@@ -337,34 +336,6 @@ void TestMySerialPort::typedNameStoredAsTyped()
                       Qt::LeftButton);
     QTRY_VERIFY(dialog.isNull());
     QCOMPARE(MyConfig::serialName, stored);
-}
-
-namespace {
-QLoggingCategory::CategoryFilter previousFilter = nullptr;
-const char *settingsCategoryName = nullptr;
-bool settingsDebugOn = false;
-
-// The test runner switches debug output off through the environment, which outranks filter
-// rules; a filter can still switch the settings category on. It runs under the registry's
-// lock, so it must not create a category itself.
-void settingsDebugFilter(QLoggingCategory *category)
-{
-    if (previousFilter)
-        previousFilter(category);
-    if (qstrcmp(category->categoryName(), settingsCategoryName) == 0)
-        category->setEnabled(QtDebugMsg, settingsDebugOn);
-}
-} // namespace
-
-void TestMySerialPort::destructorDebugLine()
-{
-    settingsCategoryName = lcSettings().categoryName();
-    settingsDebugOn = true;
-    previousFilter = QLoggingCategory::installFilter(settingsDebugFilter);
-    QTest::ignoreMessage(QtDebugMsg, "~MySerialPort");
-    delete new MySerialPort;
-    settingsDebugOn = false;
-    QLoggingCategory::installFilter(previousFilter);
 }
 
 QTEST_MAIN(TestMySerialPort)
