@@ -208,6 +208,10 @@ bool copyProgram(const QString &source, const QString &target)
         return false;
     if (!QFileInfo(QFileInfo(target).absolutePath()).isDir())
         return false;
+    // The rename at the end would replace whatever the name leads to, a device behind a link
+    // included: only a missing target or a regular file is replaced.
+    if (!replaceableByFile(target))
+        return false;
 
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))

@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 bool writeFile(const QString &path, const QByteArray &content, QFileDevice::Permissions permissions)
@@ -296,7 +300,7 @@ void tst_Platform::copyProgramSucceeds()
 }
 
 enum class CopyFailure { MissingSource, SourceIsDirectory, MissingTargetDirectory,
-                         TargetDirectoryIsFile, TargetIsDirectory };
+                         TargetDirectoryIsFile, TargetIsDirectory, TargetLinksToFifo };
 Q_DECLARE_METATYPE(CopyFailure)
 
 void tst_Platform::copyProgramFails_data()
@@ -307,6 +311,9 @@ void tst_Platform::copyProgramFails_data()
     QTest::newRow("missing target directory") << CopyFailure::MissingTargetDirectory;
     QTest::newRow("target directory is a file") << CopyFailure::TargetDirectoryIsFile;
     QTest::newRow("target is a non-empty directory") << CopyFailure::TargetIsDirectory;
+#ifdef Q_OS_UNIX
+    QTest::newRow("target links to a FIFO") << CopyFailure::TargetLinksToFifo;
+#endif
 }
 
 void tst_Platform::copyProgramFails()
@@ -341,6 +348,14 @@ void tst_Platform::copyProgramFails()
         QVERIFY(QDir(dir.path()).mkpath("other/rurodur"));
         QVERIFY(writeFile(deploy + "/rurodur/keep", "keep", plainFile));
         break;
+    case CopyFailure::TargetLinksToFifo:
+#ifdef Q_OS_UNIX
+        deploy = dir.filePath("other");
+        QVERIFY(QDir(dir.path()).mkdir("other"));
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600) == 0);
+        QVERIFY(QFile::link(dir.filePath("fifo"), deploy + "/rurodur"));
+#endif
+        break;
     }
 
     QVERIFY(!Platform::copyProgram(source, deploy + "/rurodur"));
@@ -353,6 +368,12 @@ void tst_Platform::copyProgramFails()
     if (failure == CopyFailure::TargetIsDirectory) {
         QCOMPARE(contentOf(deploy + "/rurodur/keep"), QByteArray("keep"));
         QCOMPARE(QDir(deploy).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{ "rurodur" });
+    }
+    if (failure == CopyFailure::TargetLinksToFifo) {
+        QVERIFY(QFileInfo(deploy + "/rurodur").isSymLink());
+        QVERIFY(!QFileInfo(dir.filePath("fifo")).isFile()); // still the FIFO, not replaced
+        QCOMPARE(QDir(deploy).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System),
                  QStringList{ "rurodur" });
     }
 }
