@@ -95,6 +95,13 @@ struct SheetLayout
     bool sheetDataEmpty = false;
 };
 
+// Steps shared by the part parsers. readRoot moves to the root element and
+// checks its kind; finish reads to the end, so that whatever follows the root
+// is checked too; readRichText gives the text of an <si> or <is>.
+bool readRoot(XmlReader &r, NsId ns, const char *local, QString *error);
+bool finish(XmlReader &r, QString *error);
+QString readRichText(XmlReader &r);
+
 // Parts are UTF-8 (see toUtf8Xml). Every parser returns false with *error set on malformed XML, a DTD, the
 // Strict OOXML namespace, or a root element of the wrong kind.
 bool parseRelationships(const QByteArray &xml, QVector<Relationship> *relationships, QString *error);
