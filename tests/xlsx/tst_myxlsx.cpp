@@ -1,42 +1,21 @@
-#include <QDir>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "myxlsx.h"
-#include "workbookbuilder.h"
+#include "xlsxsuite.h"
 
 using Table = QList<QStringList>;
+using suite::Data;
+using suite::fileBytes;
+using suite::haveOpenpyxl;
+using suite::readback;
 
 namespace {
 
-const QString Data = QStringLiteral(RURODUR_TEST_DATA);
-const QString Readback = QStringLiteral(RURODUR_SOURCE_DIR "/tests/xlsx/readback.py");
 const QStringList FixtureSheets{"holding", "coil", "input_c3", "header_only", "empty"};
 
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool haveOpenpyxl()
-{
-    return QProcess::execute("/usr/bin/python3", {"-c", "import openpyxl"}) == 0;
-}
-
-QJsonDocument runReadback(const QStringList &args)
-{
-    QProcess p;
-    p.start("/usr/bin/python3", QStringList{Readback} + args);
-    if (!p.waitForFinished(240000) || p.exitCode() != 0)
-        return QJsonDocument();
-    return QJsonDocument::fromJson(p.readAllStandardOutput());
-}
 
 QString ref(int row, int column)
 {
@@ -98,23 +77,9 @@ private slots:
     void reportsFailedSave();
 
 private:
-    QTemporaryDir m_dir;
-    int m_serial = 0;
-    QString copy(const QString &fixture, const QString &name = QString())
-    {
-        const QString folder = m_dir.filePath(QString::number(++m_serial));
-        QDir().mkpath(folder);
-        const QString path = folder + '/' + (name.isEmpty() ? fixture : name);
-        QFile::copy(Data + '/' + fixture, path);
-        QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        return path;
-    }
-    QString build(const Parts &parts)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("built%1.xlsx").arg(++m_serial));
-        builder::writeZip(path, parts);
-        return path;
-    }
+    suite::WorkDir m_work;
+    QString copy(const QString &fixture, const QString &name = QString()) { return m_work.copy(fixture, name); }
+    QString build(const Parts &parts) { return m_work.store(parts); }
 };
 
 void TestMyXlsx::listSheets_data()
@@ -126,9 +91,9 @@ void TestMyXlsx::listSheets_data()
     QTest::newRow("LibreOffice") << Data + "/libreoffice_protocol.xlsx" << FixtureSheets;
     QTest::newRow("upper-case suffix") << copy("openpyxl_protocol.xlsx", "Book.XLSX") << QStringList();
     QTest::newRow("xls suffix") << copy("openpyxl_protocol.xlsx", "book.xls") << QStringList();
-    QTest::newRow("missing file") << m_dir.filePath("nothing.xlsx") << QStringList();
-    QDir().mkpath(m_dir.filePath("folder.xlsx"));
-    QTest::newRow("directory named .xlsx") << m_dir.filePath("folder.xlsx") << QStringList();
+    QTest::newRow("missing file") << m_work.path("nothing.xlsx") << QStringList();
+    QDir().mkpath(m_work.path("folder.xlsx"));
+    QTest::newRow("directory named .xlsx") << m_work.path("folder.xlsx") << QStringList();
 }
 
 void TestMyXlsx::listSheets()
@@ -218,13 +183,13 @@ void TestMyXlsx::refuses_data()
 
     QTest::newRow("upper-case suffix") << copy("openpyxl_protocol.xlsx", "Book.XLSX") << "holding" << -1 << false;
     QTest::newRow("xls suffix") << copy("openpyxl_protocol.xlsx", "book.xls") << "holding" << -1 << false;
-    QDir().mkpath(m_dir.filePath("x.xlsx"));
-    QTest::newRow("directory named x.xlsx") << m_dir.filePath("x.xlsx") << "holding" << -1 << false;
-    QTest::newRow("missing file") << m_dir.filePath("none.xlsx") << "holding" << -1 << false;
+    QDir().mkpath(m_work.path("x.xlsx"));
+    QTest::newRow("directory named x.xlsx") << m_work.path("x.xlsx") << "holding" << -1 << false;
+    QTest::newRow("missing file") << m_work.path("none.xlsx") << "holding" << -1 << false;
     QTest::newRow("sheet name in another letter case") << copy("libreoffice_protocol.xlsx") << "Holding" << -2 << true;
     QTest::newRow("no such sheet") << copy("libreoffice_protocol.xlsx") << "input" << -2 << true;
 
-    const QString text = m_dir.filePath("text.xlsx");
+    const QString text = m_work.path("text.xlsx");
     QFile f(text);
     f.open(QIODevice::WriteOnly);
     f.write("Modbus register map\n");
@@ -264,7 +229,7 @@ void TestMyXlsx::refuses()
     QFETCH(int, code);
     QFETCH(bool, listed);
 
-    const QByteArray before = contents(path);
+    const QByteArray before = fileBytes(path);
     QStringList header{"kept"};
     Table rows{{"kept", "too"}};
     QCOMPARE(MyXlsx::readSheet(path, sheet, header, rows), code);
@@ -275,7 +240,7 @@ void TestMyXlsx::refuses()
     // The grid bound is a reading limit; a writer may still patch such a sheet.
     if (QByteArray(QTest::currentDataTag()) != "grid too large") {
         QCOMPARE(MyXlsx::writeSheet(path, sheet, {"new"}, {{"row"}}), code);
-        QCOMPARE(contents(path), before);
+        QCOMPARE(fileBytes(path), before);
     }
 }
 
@@ -307,7 +272,7 @@ void TestMyXlsx::roundTrip()
         QSKIP("python3-openpyxl is not installed");
 
     const QString path = copy(fixture);
-    const QJsonObject original = runReadback({"openpyxl", path}).object();
+    const QJsonObject original = readback({"openpyxl", path}).object();
     QVERIFY(!original.isEmpty());
     QStringList coilHeader;
     Table coilRows;
@@ -336,7 +301,7 @@ void TestMyXlsx::roundTrip()
 
     // openpyxl: same texts, numbers now text, the formula kept, styles and
     // the other sheets as they were.
-    const QJsonObject after = runReadback({"openpyxl", path}).object();
+    const QJsonObject after = readback({"openpyxl", path}).object();
     QCOMPARE(after.value("sheets"), original.value("sheets"));
     for (const char *other : {"coil", "input_c3", "header_only", "empty"})
         QCOMPARE(after.value(other), original.value(other));
@@ -366,7 +331,7 @@ void TestMyXlsx::roundTrip()
     if (QStandardPaths::findExecutable("soffice").isEmpty())
         QSKIP("LibreOffice is not installed");
     QTemporaryDir out;
-    const QJsonArray csv = runReadback({"csv", path, out.path()}).array();
+    const QJsonArray csv = readback({"csv", path, out.path()}).array();
     QCOMPARE(csv.size(), all.size());
     for (int r = 0; r < all.size(); ++r) {
         const QJsonArray line = csv.at(r).toArray();
@@ -383,9 +348,9 @@ void TestMyXlsx::writesOnlyTheRectangle()
     if (!haveOpenpyxl())
         QSKIP("python3-openpyxl is not installed");
     const QString path = copy("libreoffice_protocol.xlsx");
-    const QJsonObject before = runReadback({"openpyxl", path}).object().value("holding").toObject();
+    const QJsonObject before = readback({"openpyxl", path}).object().value("holding").toObject();
     QCOMPARE(MyXlsx::writeSheet(path, "holding", {"Addr", "Name"}, {{"10", "x"}, {}, {"", "z"}}), 0);
-    const QJsonObject after = runReadback({"openpyxl", path}).object().value("holding").toObject();
+    const QJsonObject after = readback({"openpyxl", path}).object().value("holding").toObject();
 
     QCOMPARE(after.value("A1").toArray().at(0).toString(), QString("Addr"));
     QVERIFY(after.value("A1").toArray().at(2).toBool());
@@ -416,7 +381,7 @@ void TestMyXlsx::reportsFailedSave()
                                        : copy("libreoffice_protocol.xlsx");
     QVERIFY(QFileInfo(path).isFile());
     const QString folder = QFileInfo(path).absolutePath();
-    const QByteArray before = contents(path);
+    const QByteArray before = fileBytes(path);
     QStringList header;
     Table rows;
     QCOMPARE(MyXlsx::readSheet(path, "holding", header, rows), 0);
@@ -432,7 +397,7 @@ void TestMyXlsx::reportsFailedSave()
         result = MyXlsx::writeSheet(path, "holding", header, rows);
     }
     QCOMPARE(result, -3);
-    QCOMPARE(contents(path), before);
+    QCOMPARE(fileBytes(path), before);
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(path).fileName()});
 }
 
