@@ -7,7 +7,8 @@
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
-#include <quazip/quazipnewinfo.h>
+
+#include "xlsxzipcopy.h"
 
 namespace Xlsx {
 
@@ -80,10 +81,10 @@ private:
 
 void prepare(QuaZip &zip)
 {
-    // Entries without the UTF-8 flag are decoded as UTF-8 too: part names are
-    // ASCII in practice and this keeps a round trip byte-identical.
-    zip.setFileNameCodec("UTF-8");
-    zip.setCommentCodec("UTF-8");
+    // Names without the UTF-8 flag come byte for byte, to be named by
+    // zipEntryName; QuaZip decodes those with the flag itself.
+    zip.setFileNameCodec("ISO-8859-1");
+    zip.setCommentCodec("ISO-8859-1");
 }
 } // namespace
 
@@ -102,6 +103,7 @@ bool Package::open()
 {
     m_entries.clear();
     m_byLowerName.clear();
+    m_zipNames.clear();
     ArchiveFile file(m_path);
     QuaZip zip(&file);
     prepare(zip);
@@ -113,13 +115,15 @@ bool Package::open()
         QuaZipFileInfo64 info;
         if (!zip.getCurrentFileInfo(&info))
             return fail(QStringLiteral("%1: unreadable zip directory").arg(m_path));
-        if (info.flags & Utf8NameFlag)
-            m_utf8Names = true;
-        const QString lower = info.name.toLower();
+        const bool utf8 = info.flags & Utf8NameFlag;
+        const QString name = utf8 ? info.name : zipEntryName(info.name.toLatin1(), false);
+        const QString lower = name.toLower();
         if (m_byLowerName.contains(lower))
-            return fail(QStringLiteral("%1: duplicate entry %2").arg(m_path, info.name));
-        m_byLowerName.insert(lower, info.name);
-        m_entries.append(info.name);
+            return fail(QStringLiteral("%1: duplicate entry %2").arg(m_path, name));
+        m_byLowerName.insert(lower, name);
+        if (name != info.name)
+            m_zipNames.insert(name, info.name);
+        m_entries.append(name);
         if (m_entries.size() > m_maxEntries)
             return fail(QStringLiteral("%1 has too many entries").arg(m_path));
     }
@@ -141,7 +145,7 @@ bool Package::read(const QString &entry, QByteArray *data)
     prepare(zip);
     if (!zip.open(QuaZip::mdUnzip))
         return fail(QStringLiteral("%1 cannot be opened (error %2)").arg(m_path).arg(zip.getZipError()));
-    if (!zip.setCurrentFile(entry, QuaZip::csSensitive))
+    if (!zip.setCurrentFile(m_zipNames.value(entry, entry), QuaZip::csSensitive))
         return fail(QStringLiteral("%1: part %2 is missing").arg(m_path, entry));
     QuaZipFileInfo64 info;
     if (!zip.getCurrentFileInfo(&info))
@@ -180,64 +184,9 @@ bool Package::read(const QString &entry, QByteArray *data)
 
 bool Package::writeCopy(QIODevice *out, const QHash<QString, QByteArray> &replaced, const QSet<QString> &removed)
 {
-    ArchiveFile archive(m_path);
-    QuaZip source(&archive);
-    prepare(source);
-    if (!source.open(QuaZip::mdUnzip))
-        return fail(QStringLiteral("%1 cannot be opened (error %2)").arg(m_path).arg(source.getZipError()));
-
-    QuaZip target(out);
-    prepare(target);
-    target.setAutoClose(false);
-    target.setUtf8Enabled(m_utf8Names);
-    if (!target.open(QuaZip::mdCreate))
-        return fail(QStringLiteral("cannot start writing %1 (error %2)").arg(m_path).arg(target.getZipError()));
-
-    int count = 0;
-    for (bool more = source.goToFirstFile(); more; more = source.goToNextFile()) {
-        if (++count > m_maxEntries)
-            return fail(QStringLiteral("%1 has too many entries").arg(m_path));
-        QuaZipFileInfo64 info;
-        if (!source.getCurrentFileInfo(&info))
-            return fail(QStringLiteral("%1: unreadable zip directory").arg(m_path));
-        if (removed.contains(info.name))
-            continue;
-
-        QuaZipNewInfo newInfo(info);
-        QuaZipFile output(&target);
-        const auto it = replaced.constFind(info.name);
-        if (it != replaced.constEnd()) {
-            newInfo.uncompressedSize = ulong(it->size());
-            // Fast compression: a patched sheet is written on every save and
-            // the size difference to the default level is a few per cent.
-            if (!output.open(QIODevice::WriteOnly, newInfo, nullptr, 0, Z_DEFLATED, Z_BEST_SPEED)
-                || output.write(*it) != it->size())
-                return fail(QStringLiteral("cannot write part %1 of %2").arg(info.name, m_path));
-        } else {
-            QuaZipFile input(&source);
-            int method = 0;
-            int level = 0;
-            if (!input.open(QIODevice::ReadOnly, &method, &level, true))
-                return fail(QStringLiteral("%1: part %2 cannot be copied (error %3)").arg(m_path, info.name).arg(input.getZipError()));
-            const QByteArray raw = input.readAll();
-            input.close();
-            if (raw.size() != qint64(info.compressedSize))
-                return fail(QStringLiteral("%1: part %2 is truncated").arg(m_path, info.name));
-            newInfo.uncompressedSize = ulong(info.uncompressedSize);
-            if (!output.open(QIODevice::WriteOnly, newInfo, nullptr, info.crc, method, level, true)
-                || output.write(raw) != raw.size())
-                return fail(QStringLiteral("cannot write part %1 of %2").arg(info.name, m_path));
-        }
-        output.close();
-        if (output.getZipError() != ZIP_OK)
-            return fail(QStringLiteral("cannot write part %1 of %2 (error %3)").arg(info.name, m_path).arg(output.getZipError()));
-    }
-    if (source.getZipError() != UNZ_OK)
-        return fail(QStringLiteral("%1: damaged zip directory").arg(m_path));
-    target.setComment(source.getComment());
-    target.close();
-    if (target.getZipError() != ZIP_OK)
-        return fail(QStringLiteral("cannot finish writing %1 (error %2)").arg(m_path).arg(target.getZipError()));
+    QString error;
+    if (!copyZip(m_path, out, replaced, removed, m_maxEntries, &error))
+        return fail(QStringLiteral("%1: %2").arg(m_path, error));
     return true;
 }
 
