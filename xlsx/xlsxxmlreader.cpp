@@ -83,7 +83,7 @@ XmlReader::Token XmlReader::next()
         return m_token;
     if (m_pendingEnd) {
         m_pendingEnd = false;
-        m_bindings.resize(size_t(m_open.back().bindings));
+        unbindTo(size_t(m_open.back().bindings));
         m_open.pop_back();
         m_rootDone = m_open.empty();
         return m_token = EndElement;
@@ -167,21 +167,42 @@ NsId XmlReader::classify(Span uri) const
     return NsOther;
 }
 
+void XmlReader::bind(Span prefix, NsId ns)
+{
+    const int index = int(m_bindings.size());
+    if (prefix.length == 0) {
+        m_bindings.push_back({prefix, ns, m_defaultBinding});
+        m_defaultBinding = index;
+        return;
+    }
+    const auto found = m_prefixes.try_emplace(view(prefix), index);
+    m_bindings.push_back({prefix, ns, found.second ? -1 : found.first->second});
+    found.first->second = index;
+}
+
+void XmlReader::unbindTo(size_t count)
+{
+    while (m_bindings.size() > count) {
+        const Binding &b = m_bindings.back();
+        if (b.prefix.length == 0)
+            m_defaultBinding = b.previous;
+        else if (b.previous < 0)
+            m_prefixes.erase(view(b.prefix));
+        else
+            m_prefixes[view(b.prefix)] = b.previous;
+        m_bindings.pop_back();
+    }
+}
+
 NsId XmlReader::resolve(Span prefix, bool isElement)
 {
-    if (prefix.isNull() && !isElement)
-        return NsNone;
-    if (!prefix.isNull() && equals(prefix, "xml"))
-        return NsXml;
-    for (int i = int(m_bindings.size()) - 1; i >= 0; --i) {
-        const Span &p = m_bindings[size_t(i)].prefix;
-        if (prefix.isNull() ? p.length == 0
-                            : (p.length == prefix.length
-                               && std::memcmp(m_p + p.start, m_p + prefix.start, size_t(p.length)) == 0))
-            return m_bindings[size_t(i)].ns;
-    }
     if (prefix.isNull())
-        return NsNone;
+        return isElement && m_defaultBinding >= 0 ? m_bindings[size_t(m_defaultBinding)].ns : NsNone;
+    if (equals(prefix, "xml"))
+        return NsXml;
+    const auto found = m_prefixes.find(view(prefix));
+    if (found != m_prefixes.end())
+        return m_bindings[size_t(found->second)].ns;
     fail(QStringLiteral("undeclared namespace prefix \"%1\"").arg(QString::fromUtf8(raw(prefix))));
     return NsNone;
 }
@@ -266,12 +287,12 @@ XmlReader::Token XmlReader::readStartTag()
     const int bindingsBefore = int(m_bindings.size());
     for (Attribute &a : m_attributes) {
         if (a.prefix.isNull() && equals(a.name, "xmlns")) {
-            m_bindings.push_back({Span{a.name.start, 0}, classify(a.value)});
+            bind(Span{a.name.start, 0}, classify(a.value));
             a.ns = NsOther;
         } else if (!a.prefix.isNull() && equals(a.prefix, "xmlns")) {
             if (a.value.length == 0)
                 return fail(QStringLiteral("empty namespace for a prefix"));
-            m_bindings.push_back({a.name, classify(a.value)});
+            bind(a.name, classify(a.value));
             a.ns = NsOther;
         }
     }
@@ -315,7 +336,7 @@ XmlReader::Token XmlReader::readEndTag()
         return fail(QStringLiteral("end tag </%1> does not match <%2>")
                         .arg(QString::fromUtf8(raw(name)), QString::fromUtf8(raw(open))));
     m_pos = p + 1;
-    m_bindings.resize(size_t(m_open.back().bindings));
+    unbindTo(size_t(m_open.back().bindings));
     m_open.pop_back();
     m_rootDone = m_open.empty();
     return m_token = EndElement;
