@@ -25,9 +25,15 @@ XlsxDocument::XlsxDocument(const QString &path)
 
 XlsxDocument::~XlsxDocument() = default;
 
-bool XlsxDocument::fail(const QString &message)
+bool XlsxDocument::fail(const QString &what)
 {
-    m_error = message;
+    m_error = QStringLiteral("%1: %2").arg(m_path, what);
+    return false;
+}
+
+bool XlsxDocument::packageFailed()
+{
+    m_error = m_package.errorString();
     return false;
 }
 
@@ -35,7 +41,7 @@ bool XlsxDocument::readPart(const QString &part, QByteArray *xml, QTextCodec **c
 {
     QByteArray data;
     if (!m_package.read(part, &data))
-        return fail(m_package.errorString());
+        return packageFailed();
     *xml = toUtf8Xml(data, codec);
     return true;
 }
@@ -43,7 +49,7 @@ bool XlsxDocument::readPart(const QString &part, QByteArray *xml, QTextCodec **c
 bool XlsxDocument::load()
 {
     if (!m_package.open())
-        return fail(m_package.errorString());
+        return packageFailed();
 
     QByteArray xml;
     QString error;
@@ -54,37 +60,37 @@ bool XlsxDocument::load()
         if (!readPart(rootRels, &xml))
             return false;
         if (!parseRelationships(xml, &relationships, &error))
-            return fail(QStringLiteral("%1: %2: %3").arg(m_path, rootRels, error));
+            return fail(QStringLiteral("%1: %2").arg(rootRels, error));
         for (const Relationship &rel : qAsConst(relationships)) {
             if (rel.type == StrictOfficeDocumentType)
-                return fail(QStringLiteral("%1: Strict Open XML workbooks are not supported").arg(m_path));
+                return fail(QStringLiteral("Strict Open XML workbooks are not supported"));
             if (rel.type == OfficeDocumentType && !rel.external) {
                 workbook = resolveTarget(QString(), rel.target);
                 break;
             }
         }
         if (workbook.isEmpty())
-            return fail(QStringLiteral("%1: the package names no workbook").arg(m_path));
+            return fail(QStringLiteral("the package names no workbook"));
     } else {
         workbook = QStringLiteral("xl/workbook.xml");
     }
     m_workbookPart = m_package.find(workbook);
     if (m_workbookPart.isEmpty())
-        return fail(QStringLiteral("%1: the workbook part %2 is missing").arg(m_path, workbook));
+        return fail(QStringLiteral("the workbook part %1 is missing").arg(workbook));
 
     QVector<WorkbookSheet> sheets;
     if (!readPart(m_workbookPart, &xml))
         return false;
     if (!parseWorkbook(xml, &sheets, &error))
-        return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_workbookPart, error));
+        return fail(QStringLiteral("%1: %2").arg(m_workbookPart, error));
 
     m_workbookRelsPart = m_package.find(relationshipsPart(m_workbookPart));
     if (m_workbookRelsPart.isEmpty())
-        return fail(QStringLiteral("%1: the workbook has no relationships part").arg(m_path));
+        return fail(QStringLiteral("the workbook has no relationships part"));
     if (!readPart(m_workbookRelsPart, &xml))
         return false;
     if (!parseRelationships(xml, &relationships, &error))
-        return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_workbookRelsPart, error));
+        return fail(QStringLiteral("%1: %2").arg(m_workbookRelsPart, error));
 
     QHash<QString, Relationship> byId;
     for (const Relationship &rel : qAsConst(relationships)) {
@@ -121,7 +127,7 @@ bool XlsxDocument::loadSharedStrings()
         if (!readPart(m_sharedStringsPart, &xml))
             return false;
         if (!parseSharedStrings(xml, &m_sharedStrings, &error))
-            return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_sharedStringsPart, error));
+            return fail(QStringLiteral("%1: %2").arg(m_sharedStringsPart, error));
     }
     m_sharedStringsLoaded = true;
     return true;
@@ -150,12 +156,12 @@ bool XlsxDocument::selectSheet(const QString &name, SelectMode mode)
     const auto sheet = std::find_if(m_sheets.cbegin(), m_sheets.cend(),
                                     [&name](const SheetEntry &s) { return s.name == name; });
     if (sheet == m_sheets.cend())
-        return fail(QStringLiteral("%1 has no sheet named \"%2\"").arg(m_path, name));
+        return fail(QStringLiteral("no sheet named '%1'").arg(name));
     if (!loadSharedStrings())
         return false;
     const QString part = m_package.find(sheet->part);
     if (part.isEmpty())
-        return fail(QStringLiteral("%1: the part %2 of sheet \"%3\" is missing").arg(m_path, sheet->part, name));
+        return fail(QStringLiteral("the part %1 of sheet '%2' is missing").arg(sheet->part, name));
     QByteArray xml;
     QString error;
     if (!readPart(part, &xml, &m_sheetCodec))
@@ -164,7 +170,7 @@ bool XlsxDocument::selectSheet(const QString &name, SelectMode mode)
     if (!parseWorksheet(xml, m_sharedStrings, MaxSheetCells, &m_cells, &error, layout)) {
         m_cells.clear();
         m_layout = SheetLayout();
-        return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, name, error));
+        return fail(QStringLiteral("sheet '%1': %2").arg(name, error));
     }
     m_hasLayout = layout != nullptr;
     m_sheetXml = xml;
@@ -289,14 +295,14 @@ bool XlsxDocument::save()
         if (!m_hasLayout) {
             QVector<SheetCell> cells;
             if (!parseWorksheet(xml, m_sharedStrings, MaxSheetCells, &cells, &error, &parsed))
-                return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, m_current, error));
+                return fail(QStringLiteral("sheet '%1': %2").arg(m_current, error));
         }
         const SheetLayout &layout = m_hasLayout ? m_layout : parsed;
         if (!patchWorksheet(xml, layout, edits, dimension(), &patched, &formulaReplaced, &error))
-            return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, m_current, error));
+            return fail(QStringLiteral("sheet '%1': %2").arg(m_current, error));
         const QByteArray data = fromUtf8Xml(patched, codec);
         if (data.size() > MaxPartSize)
-            return fail(QStringLiteral("%1: sheet \"%2\" would grow beyond %3 bytes").arg(m_path, m_current).arg(MaxPartSize));
+            return fail(QStringLiteral("sheet '%1' would grow beyond %2 bytes").arg(m_current).arg(MaxPartSize));
         replaced.insert(m_currentPart, data);
 
         // The calculation chain lists formula cells; one that no longer holds
@@ -308,7 +314,7 @@ bool XlsxDocument::save()
             const auto isCalcChain = [](const QString &type) { return type == CalcChainType; };
             if (!removeElements(rels, NsPackageRels, "Relationship", "Type",
                                 isCalcChain, &rels, &error))
-                return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_workbookRelsPart, error));
+                return fail(QStringLiteral("%1: %2").arg(m_workbookRelsPart, error));
             replaced.insert(m_workbookRelsPart, fromUtf8Xml(rels, codec));
             if (!m_contentTypesPart.isEmpty()) {
                 QByteArray types;
@@ -320,7 +326,7 @@ bool XlsxDocument::save()
                 };
                 if (!removeElements(types, NsContentTypes, "Override", "PartName",
                                     isChainPart, &types, &error))
-                    return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_contentTypesPart, error));
+                    return fail(QStringLiteral("%1: %2").arg(m_contentTypesPart, error));
                 replaced.insert(m_contentTypesPart, fromUtf8Xml(types, codec));
             }
             removed.insert(m_calcChainPart);
@@ -329,13 +335,13 @@ bool XlsxDocument::save()
 
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString()));
+        return fail(QStringLiteral("cannot write: %1").arg(file.errorString()));
     if (!m_package.writeCopy(&file, replaced, removed)) {
         file.cancelWriting();
-        return fail(m_package.errorString());
+        return packageFailed();
     }
     if (!file.commit())
-        return fail(QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString()));
+        return fail(QStringLiteral("cannot write: %1").arg(file.errorString()));
 
     if (!removed.isEmpty())
         m_calcChainPart.clear();

@@ -33,6 +33,7 @@ public:
 
     // False when the package or its workbook part could not be read.
     bool isLoaded() const { return m_loaded; }
+    // Why the last operation failed: "<path>: <what is wrong>".
     QString errorString() const { return m_error; }
 
     // Worksheet names in workbook order; chartsheets and other kinds are left out.
@@ -75,7 +76,8 @@ private:
     bool load();
     bool readPart(const QString &part, QByteArray *xml, QTextCodec **codec = nullptr);
     bool loadSharedStrings();
-    bool fail(const QString &message);
+    bool fail(const QString &what);  // the reason is "<path>: <what>"
+    bool packageFailed();            // the package's reason
     const SheetCell *findCell(int row, int column) const;
     const CellEdits &edits() const;
 

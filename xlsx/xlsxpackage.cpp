@@ -93,9 +93,9 @@ Package::Package(const QString &path, qint64 maxPartSize, int maxEntries)
 {
 }
 
-bool Package::fail(const QString &message)
+bool Package::fail(const QString &what)
 {
-    m_error = message;
+    m_error = QStringLiteral("%1: %2").arg(m_path, what);
     return false;
 }
 
@@ -108,27 +108,27 @@ bool Package::open()
     QuaZip zip(&file);
     prepare(zip);
     if (!zip.open(QuaZip::mdUnzip))
-        return fail(QStringLiteral("%1 is not a zip archive (error %2)").arg(m_path).arg(zip.getZipError()));
+        return fail(QStringLiteral("not an .xlsx workbook (not a zip archive, error %1)").arg(zip.getZipError()));
     if (zip.getEntriesCount() > m_maxEntries)
-        return fail(QStringLiteral("%1 has too many entries (%2)").arg(m_path).arg(zip.getEntriesCount()));
+        return fail(QStringLiteral("more than %1 entries in the archive").arg(m_maxEntries));
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
         QuaZipFileInfo64 info;
         if (!zip.getCurrentFileInfo(&info))
-            return fail(QStringLiteral("%1: unreadable zip directory").arg(m_path));
+            return fail(QStringLiteral("damaged archive: unreadable zip directory"));
         const bool utf8 = info.flags & Utf8NameFlag;
         const QString name = utf8 ? info.name : zipEntryName(info.name.toLatin1(), false);
         const QString lower = name.toLower();
         if (m_byLowerName.contains(lower))
-            return fail(QStringLiteral("%1: duplicate entry %2").arg(m_path, name));
+            return fail(QStringLiteral("damaged archive: entry %1 appears twice").arg(name));
         m_byLowerName.insert(lower, name);
         if (name != info.name)
             m_zipNames.insert(name, info.name);
         m_entries.append(name);
         if (m_entries.size() > m_maxEntries)
-            return fail(QStringLiteral("%1 has too many entries").arg(m_path));
+            return fail(QStringLiteral("more than %1 entries in the archive").arg(m_maxEntries));
     }
     if (zip.getZipError() != UNZ_OK)
-        return fail(QStringLiteral("%1: damaged zip directory (error %2)").arg(m_path).arg(zip.getZipError()));
+        return fail(QStringLiteral("damaged archive: zip directory error %1").arg(zip.getZipError()));
     return true;
 }
 
@@ -144,40 +144,40 @@ bool Package::read(const QString &entry, QByteArray *data)
     QuaZip zip(&archive);
     prepare(zip);
     if (!zip.open(QuaZip::mdUnzip))
-        return fail(QStringLiteral("%1 cannot be opened (error %2)").arg(m_path).arg(zip.getZipError()));
+        return fail(QStringLiteral("damaged archive: cannot be opened (error %1)").arg(zip.getZipError()));
     if (!zip.setCurrentFile(m_zipNames.value(entry, entry), QuaZip::csSensitive))
-        return fail(QStringLiteral("%1: part %2 is missing").arg(m_path, entry));
+        return fail(QStringLiteral("part %1 is missing").arg(entry));
     QuaZipFileInfo64 info;
     if (!zip.getCurrentFileInfo(&info))
-        return fail(QStringLiteral("%1: part %2 is unreadable").arg(m_path, entry));
+        return fail(QStringLiteral("damaged archive: part %1 is unreadable").arg(entry));
     if (info.uncompressedSize > quint64(m_maxPartSize))
-        return fail(QStringLiteral("%1: part %2 is too large (%3 bytes)").arg(m_path, entry).arg(info.uncompressedSize));
+        return fail(QStringLiteral("part %1 is too large (%2 bytes)").arg(entry).arg(info.uncompressedSize));
     const qint64 declared = qint64(info.uncompressedSize);
 
     QuaZipFile file(&zip);
     if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("%1: part %2 cannot be opened (error %3)").arg(m_path, entry).arg(file.getZipError()));
+        return fail(QStringLiteral("damaged archive: part %1 cannot be read (error %2)").arg(entry).arg(file.getZipError()));
     data->reserve(int(declared));
     char buffer[65536];
     for (;;) {
         const qint64 n = file.read(buffer, sizeof buffer);
         if (n < 0) {
             data->clear();
-            return fail(QStringLiteral("%1: part %2 is damaged").arg(m_path, entry));
+            return fail(QStringLiteral("damaged archive: part %1 is damaged").arg(entry));
         }
         if (n == 0)
             break;
         // Count while inflating: the declared size may lie.
         if (data->size() + n > declared) {
             data->clear();
-            return fail(QStringLiteral("%1: part %2 is larger than declared").arg(m_path, entry));
+            return fail(QStringLiteral("damaged archive: part %1 is larger than declared").arg(entry));
         }
         data->append(buffer, int(n));
     }
     file.close();
     if (file.getZipError() != UNZ_OK || data->size() != declared) {
         data->clear();
-        return fail(QStringLiteral("%1: part %2 is damaged (error %3)").arg(m_path, entry).arg(file.getZipError()));
+        return fail(QStringLiteral("damaged archive: part %1 is damaged (error %2)").arg(entry).arg(file.getZipError()));
     }
     return true;
 }
@@ -186,7 +186,7 @@ bool Package::writeCopy(QIODevice *out, const QHash<QString, QByteArray> &replac
 {
     QString error;
     if (!copyZip(m_path, out, replaced, removed, m_maxEntries, &error))
-        return fail(QStringLiteral("%1: %2").arg(m_path, error));
+        return fail(error);
     return true;
 }
 

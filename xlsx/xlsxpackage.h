@@ -38,7 +38,7 @@ public:
     bool writeCopy(QIODevice *out, const QHash<QString, QByteArray> &replaced, const QSet<QString> &removed);
 
 private:
-    bool fail(const QString &message);
+    bool fail(const QString &what);  // the reason is "<path>: <what>"
 
     QString m_path;
     qint64 m_maxPartSize;

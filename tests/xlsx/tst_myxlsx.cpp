@@ -180,46 +180,52 @@ void TestMyXlsx::refuses_data()
     QTest::addColumn<QString>("sheet");
     QTest::addColumn<int>("code");
     QTest::addColumn<bool>("listed");  // listSheets still names the sheets
+    QTest::addColumn<QString>("because");  // in the reason, after the file's name
 
-    QTest::newRow("upper-case suffix") << copy("openpyxl_protocol.xlsx", "Book.XLSX") << "holding" << -1 << false;
-    QTest::newRow("xls suffix") << copy("openpyxl_protocol.xlsx", "book.xls") << "holding" << -1 << false;
+    QTest::newRow("upper-case suffix") << copy("openpyxl_protocol.xlsx", "Book.XLSX") << "holding"
+                               << -1 << false << "not an .xlsx file";
+    QTest::newRow("xls suffix") << copy("openpyxl_protocol.xlsx", "book.xls") << "holding"
+                               << -1 << false << "not an .xlsx file";
     QDir().mkpath(m_work.path("x.xlsx"));
-    QTest::newRow("directory named x.xlsx") << m_work.path("x.xlsx") << "holding" << -1 << false;
-    QTest::newRow("missing file") << m_work.path("none.xlsx") << "holding" << -1 << false;
-    QTest::newRow("sheet name in another letter case") << copy("libreoffice_protocol.xlsx") << "Holding" << -2 << true;
-    QTest::newRow("no such sheet") << copy("libreoffice_protocol.xlsx") << "input" << -2 << true;
+    QTest::newRow("directory named x.xlsx") << m_work.path("x.xlsx") << "holding"
+                               << -1 << false << "not a regular file";
+    QTest::newRow("missing file") << m_work.path("none.xlsx") << "holding" << -1 << false << "no such file";
+    QTest::newRow("sheet name in another letter case") << copy("libreoffice_protocol.xlsx") << "Holding"
+                               << -2 << true << "no sheet named 'Holding'";
+    QTest::newRow("no such sheet") << copy("libreoffice_protocol.xlsx") << "input"
+                               << -2 << true << "no sheet named 'input'";
 
     const QString text = m_work.path("text.xlsx");
     QFile f(text);
     f.open(QIODevice::WriteOnly);
     f.write("Modbus register map\n");
     f.close();
-    QTest::newRow("not a zip") << text << "holding" << -4 << false;
+    QTest::newRow("not a zip") << text << "holding" << -4 << false << "not an .xlsx workbook";
     const QString truncated = copy("libreoffice_protocol.xlsx", "truncated.xlsx");
     QFile::resize(truncated, QFileInfo(truncated).size() / 2);
-    QTest::newRow("truncated") << truncated << "holding" << -4 << false;
+    QTest::newRow("truncated") << truncated << "holding" << -4 << false << "zip";
 
     const QByteArray one = builder::worksheet("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>");
     QTest::newRow("malformed sheet XML") << build(builder::workbook({builder::worksheet("<row><c><v>1</v></row>")}))
-                                         << "Sheet1" << -4 << true;
+                                         << "Sheet1" << -4 << true << "XML error";
     Parts missing = builder::workbook({one});
     builder::removePart(missing, "xl/worksheets/sheet1.xml");
-    QTest::newRow("missing sheet part") << build(missing) << "Sheet1" << -4 << true;
+    QTest::newRow("missing sheet part") << build(missing) << "Sheet1" << -4 << true << "is missing";
     Parts strict = builder::workbook({one});
     QByteArray book = builder::part(strict, "xl/workbook.xml");
     builder::setPart(strict, "xl/workbook.xml", book.replace("http://schemas.openxmlformats.org/spreadsheetml/2006/main",
                                                              "http://purl.oclc.org/ooxml/spreadsheetml/main"));
-    QTest::newRow("Strict OOXML") << build(strict) << "Sheet1" << -4 << false;
+    QTest::newRow("Strict OOXML") << build(strict) << "Sheet1" << -4 << false << "Strict";
     QTest::newRow("zip bomb") << build(builder::workbook({builder::worksheet(QByteArray(80 * 1024 * 1024, ' '))}))
-                              << "Sheet1" << -4 << true;
+                              << "Sheet1" << -4 << true << "too large";
     QTest::newRow("cell beyond XFD1048576")
         << build(builder::workbook({builder::worksheet("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>")})) << "Sheet1"
-        << -4 << true;
+        << -4 << true << "XFE1";
     // A1 and XFD1048576 would expand to 16384 x 1048576 texts.
     QTest::newRow("grid too large")
         << build(builder::workbook({builder::worksheet("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"1048576\">"
                                                        "<c r=\"XFD1048576\"><v>2</v></c></row>")}))
-        << "Sheet1" << -4 << true;
+        << "Sheet1" << -4 << true << "too large to read";
 }
 
 void TestMyXlsx::refuses()
@@ -228,18 +234,26 @@ void TestMyXlsx::refuses()
     QFETCH(QString, sheet);
     QFETCH(int, code);
     QFETCH(bool, listed);
+    QFETCH(QString, because);
 
     const QByteArray before = fileBytes(path);
     QStringList header{"kept"};
     Table rows{{"kept", "too"}};
-    QCOMPARE(MyXlsx::readSheet(path, sheet, header, rows), code);
+    QString error;
+    QCOMPARE(MyXlsx::readSheet(path, sheet, header, rows, &error), code);
     QCOMPARE(header, QStringList{"kept"});
     QCOMPARE(rows, (Table{{"kept", "too"}}));
-    QCOMPARE(MyXlsx::listSheets(path).isEmpty(), !listed);
+    QVERIFY2(error.startsWith(path + ": ") && error.contains(because), qPrintable(error));
+    QString listError = "stale";
+    QCOMPARE(MyXlsx::listSheets(path, &listError).isEmpty(), !listed);
+    QCOMPARE(listError.isEmpty(), listed);
+    QVERIFY2(listed || listError.startsWith(path + ": "), qPrintable(listError));
 
     // The grid bound is a reading limit; a writer may still patch such a sheet.
     if (QByteArray(QTest::currentDataTag()) != "grid too large") {
-        QCOMPARE(MyXlsx::writeSheet(path, sheet, {"new"}, {{"row"}}), code);
+        error.clear();
+        QCOMPARE(MyXlsx::writeSheet(path, sheet, {"new"}, {{"row"}}, &error), code);
+        QVERIFY2(error.startsWith(path + ": "), qPrintable(error));
         QCOMPARE(fileBytes(path), before);
     }
 }
