@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <QSaveFile>
 #include <QTextCodec>
 
 #include "xlsxutil.h"
@@ -14,7 +13,6 @@ const QString OfficeDocumentType = Ns::DocRels + QLatin1String("/officeDocument"
 const QString StrictOfficeDocumentType = Ns::StrictDocRels + QLatin1String("/officeDocument");
 const QString WorksheetType = Ns::DocRels + QLatin1String("/worksheet");
 const QString SharedStringsType = Ns::DocRels + QLatin1String("/sharedStrings");
-const QString CalcChainType = Ns::DocRels + QLatin1String("/calcChain");
 } // namespace
 
 XlsxDocument::XlsxDocument(const QString &path)
@@ -81,7 +79,7 @@ bool XlsxDocument::load()
     QVector<WorkbookSheet> sheets;
     if (!readPart(m_workbookPart, &xml))
         return false;
-    if (!parseWorkbook(xml, &sheets, &error))
+    if (!parseWorkbook(xml, MaxSheets, &sheets, &error))
         return fail(QStringLiteral("%1: %2").arg(m_workbookPart, error));
 
     m_workbookRelsPart = m_package.find(relationshipsPart(m_workbookPart));
@@ -92,6 +90,7 @@ bool XlsxDocument::load()
     if (!parseRelationships(xml, &relationships, &error))
         return fail(QStringLiteral("%1: %2").arg(m_workbookRelsPart, error));
 
+    m_workbookRels = relationships;
     QHash<QString, Relationship> byId;
     for (const Relationship &rel : qAsConst(relationships)) {
         if (rel.external)
@@ -99,19 +98,22 @@ bool XlsxDocument::load()
         byId.insert(rel.id, rel);
         if (rel.type == SharedStringsType && m_sharedStringsPart.isEmpty())
             m_sharedStringsPart = m_package.find(resolveTarget(m_workbookPart, rel.target));
-        else if (rel.type == CalcChainType && m_calcChainPart.isEmpty())
-            m_calcChainPart = m_package.find(resolveTarget(m_workbookPart, rel.target));
     }
+    QSet<QString> names;
+    QHash<QString, QString> sheetOfPart;  // part (lower case) -> the first sheet stored there
     for (const WorkbookSheet &sheet : qAsConst(sheets)) {
         const auto rel = byId.constFind(sheet.relationshipId);
         // Chartsheets, dialog and macro sheets hold no cells to read.
-        if (rel == byId.cend() || rel->type != WorksheetType || sheet.name.isEmpty())
+        if (rel == byId.cend() || rel->type != WorksheetType || sheet.name.isEmpty() || names.contains(sheet.name))
             continue;
-        bool duplicate = false;
-        for (const SheetEntry &known : qAsConst(m_sheets))
-            duplicate = duplicate || known.name == sheet.name;
-        if (!duplicate)
-            m_sheets.append({sheet.name, resolveTarget(m_workbookPart, rel->target)});
+        names.insert(sheet.name);
+        const QString part = resolveTarget(m_workbookPart, rel->target);
+        const auto first = sheetOfPart.constFind(part.toLower());
+        if (first == sheetOfPart.cend())
+            sheetOfPart.insert(part.toLower(), sheet.name);
+        else
+            m_sharingSheets.insert(sheet.name, *first);
+        m_sheets.append({sheet.name, part});
     }
     m_contentTypesPart = m_package.find(QStringLiteral("[Content_Types].xml"));
     return true;
@@ -177,6 +179,18 @@ bool XlsxDocument::selectSheet(const QString &name, SelectMode mode)
     m_current = name;
     m_currentPart = part;
     return true;
+}
+
+QString XlsxDocument::otherSheetOfPart(const QString &name) const
+{
+    const auto first = m_sharingSheets.constFind(name);
+    if (first != m_sharingSheets.cend())
+        return *first;
+    for (auto it = m_sharingSheets.cbegin(); it != m_sharingSheets.cend(); ++it) {
+        if (it.value() == name)
+            return it.key();
+    }
+    return QString();
 }
 
 const SheetCell *XlsxDocument::findCell(int row, int column) const
@@ -275,77 +289,6 @@ bool XlsxDocument::write(int row, int column, const QVariant &value)
     }
     m_edits.push_back({key, value.toString()});
     m_editsSorted = false;
-    return true;
-}
-
-bool XlsxDocument::save()
-{
-    if (!m_loaded)
-        return false;
-    QHash<QString, QByteArray> replaced;
-    QSet<QString> removed;
-    const CellEdits &edits = this->edits();
-    if (!edits.empty()) {
-        QTextCodec *codec = m_sheetCodec;
-        const QByteArray &xml = m_sheetXml;
-        QByteArray patched;
-        QString error;
-        bool formulaReplaced = false;
-        SheetLayout parsed;
-        if (!m_hasLayout) {
-            QVector<SheetCell> cells;
-            if (!parseWorksheet(xml, m_sharedStrings, MaxSheetCells, &cells, &error, &parsed))
-                return fail(QStringLiteral("sheet '%1': %2").arg(m_current, error));
-        }
-        const SheetLayout &layout = m_hasLayout ? m_layout : parsed;
-        if (!patchWorksheet(xml, layout, edits, dimension(), &patched, &formulaReplaced, &error))
-            return fail(QStringLiteral("sheet '%1': %2").arg(m_current, error));
-        const QByteArray data = fromUtf8Xml(patched, codec);
-        if (data.size() > MaxPartSize)
-            return fail(QStringLiteral("sheet '%1' would grow beyond %2 bytes").arg(m_current).arg(MaxPartSize));
-        replaced.insert(m_currentPart, data);
-
-        // The calculation chain lists formula cells; one that no longer holds
-        // a formula makes Excel report the file as damaged, so the chain goes.
-        if (formulaReplaced && !m_calcChainPart.isEmpty()) {
-            QByteArray rels;
-            if (!readPart(m_workbookRelsPart, &rels, &codec))
-                return false;
-            const auto isCalcChain = [](const QString &type) { return type == CalcChainType; };
-            if (!removeElements(rels, NsPackageRels, "Relationship", "Type",
-                                isCalcChain, &rels, &error))
-                return fail(QStringLiteral("%1: %2").arg(m_workbookRelsPart, error));
-            replaced.insert(m_workbookRelsPart, fromUtf8Xml(rels, codec));
-            if (!m_contentTypesPart.isEmpty()) {
-                QByteArray types;
-                if (!readPart(m_contentTypesPart, &types, &codec))
-                    return false;
-                const QString chain = m_calcChainPart;
-                const auto isChainPart = [&chain](const QString &partName) {
-                    return resolveTarget(QString(), partName).compare(chain, Qt::CaseInsensitive) == 0;
-                };
-                if (!removeElements(types, NsContentTypes, "Override", "PartName",
-                                    isChainPart, &types, &error))
-                    return fail(QStringLiteral("%1: %2").arg(m_contentTypesPart, error));
-                replaced.insert(m_contentTypesPart, fromUtf8Xml(types, codec));
-            }
-            removed.insert(m_calcChainPart);
-        }
-    }
-
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write: %1").arg(file.errorString()));
-    if (!m_package.writeCopy(&file, replaced, removed)) {
-        file.cancelWriting();
-        return packageFailed();
-    }
-    if (!file.commit())
-        return fail(QStringLiteral("cannot write: %1").arg(file.errorString()));
-
-    if (!removed.isEmpty())
-        m_calcChainPart.clear();
-    m_package.open();
     return true;
 }
 

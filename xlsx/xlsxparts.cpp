@@ -75,7 +75,7 @@ bool parseRelationships(const QByteArray &xml, QVector<Relationship> *relationsh
     return finish(r, error);
 }
 
-bool parseWorkbook(const QByteArray &xml, QVector<WorkbookSheet> *sheets, QString *error)
+bool parseWorkbook(const QByteArray &xml, int maxSheets, QVector<WorkbookSheet> *sheets, QString *error)
 {
     sheets->clear();
     XmlReader r(xml);
@@ -88,6 +88,10 @@ bool parseWorkbook(const QByteArray &xml, QVector<WorkbookSheet> *sheets, QStrin
         }
         while (r.next() == XmlReader::StartElement) {
             if (r.is(NsMain, "sheet")) {
+                if (sheets->size() == maxSheets) {
+                    *error = QStringLiteral("more than %1 sheets").arg(maxSheets);
+                    return false;
+                }
                 WorkbookSheet sheet;
                 sheet.name = r.attributeText("name");
                 if (const XmlReader::Attribute *id = r.attribute(NsDocRels, "id"))

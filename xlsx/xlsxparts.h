@@ -105,7 +105,8 @@ QString readRichText(XmlReader &r);
 // Parts are UTF-8 (see toUtf8Xml). Every parser returns false with *error set on malformed XML, a DTD, the
 // Strict OOXML namespace, or a root element of the wrong kind.
 bool parseRelationships(const QByteArray &xml, QVector<Relationship> *relationships, QString *error);
-bool parseWorkbook(const QByteArray &xml, QVector<WorkbookSheet> *sheets, QString *error);
+// More than maxSheets <sheet> elements is an error.
+bool parseWorkbook(const QByteArray &xml, int maxSheets, QVector<WorkbookSheet> *sheets, QString *error);
 bool parseSharedStrings(const QByteArray &xml, QStringList *strings, QString *error);
 
 // The cells of a worksheet that hold a value, sorted by row and column; a
@@ -120,10 +121,10 @@ bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int
 bool patchWorksheet(const QByteArray &xml, const SheetLayout &layout, const CellEdits &edits,
                     const CellRange &usedRange, QByteArray *patched, bool *formulaReplaced, QString *error);
 
-// Drops the elements of the given namespace and name whose attribute attr
-// satisfies match; every other byte stays.
-bool removeElements(const QByteArray &xml, NsId ns, const char *name, const char *attr,
-                    const std::function<bool(const QString &)> &match, QByteArray *result, QString *error);
+// Drops the elements of the given namespace and name that match (the reader
+// stands on the element's start tag); every other byte stays.
+bool removeElements(const QByteArray &xml, NsId ns, const char *name, const std::function<bool(const XmlReader &)> &match,
+                    QByteArray *result, QString *error);
 
 } // namespace Xlsx
 

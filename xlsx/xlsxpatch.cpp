@@ -410,14 +410,14 @@ bool patchWorksheet(const QByteArray &xml, const SheetLayout &layout, const Cell
     return true;
 }
 
-bool removeElements(const QByteArray &xml, NsId ns, const char *name, const char *attr,
-                    const std::function<bool(const QString &)> &match, QByteArray *result, QString *error)
+bool removeElements(const QByteArray &xml, NsId ns, const char *name, const std::function<bool(const XmlReader &)> &match,
+                    QByteArray *result, QString *error)
 {
     XmlReader r(xml);
     QByteArray out;
     int pos = 0;
     while (!r.atEnd()) {
-        if (r.next() != XmlReader::StartElement || !r.is(ns, name) || !match(r.attributeText(attr)))
+        if (r.next() != XmlReader::StartElement || !r.is(ns, name) || !match(r))
             continue;
         const int start = r.tagStart();
         r.skipElement();
