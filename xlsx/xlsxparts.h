@@ -66,8 +66,8 @@ struct SheetLayout
         bool hasRef;
         bool sharedMaster;
         bool formula;
-        bool comparable;  // a formula or text cell, or one without a value
-        QString text;     // its value's text when comparable
+        bool number;      // of the numeric type, with a value that reads as a number
+        QString text;     // its value's text, as reading gives it
     };
     struct Row
     {

@@ -63,6 +63,29 @@ void appendText(QByteArray &out, const QString &text)
     out += escapeText(encodeEscapes(text)).toUtf8();
 }
 
+// A plain decimal (optional sign, digits, optional fraction) that reads back
+// as the same text once stored as a number: "12", "-40", "1.5", but not
+// "007", "+5" or "1.50", which a number would not keep.
+bool isPlainNumber(const QString &text)
+{
+    int i = text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+')) ? 1 : 0;
+    const int digits = i;
+    while (i < text.size() && text.at(i).unicode() >= '0' && text.at(i).unicode() <= '9')
+        ++i;
+    if (i == digits)
+        return false;
+    if (i < text.size() && text.at(i) == QLatin1Char('.')) {
+        const int fraction = ++i;
+        while (i < text.size() && text.at(i).unicode() >= '0' && text.at(i).unicode() <= '9')
+            ++i;
+        if (i == fraction)
+            return false;
+    }
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return i == text.size() && ok && QVariant(value).toString() == text;
+}
+
 class SheetWriter
 {
 public:
@@ -123,6 +146,30 @@ public:
         m_out += "c>";
     }
 
+    // A number cell; text is its value as a plain decimal.
+    void number(int column, const QByteArray &row, Span style, const QString &text)
+    {
+        m_out += '<';
+        m_out += m_prefix;
+        m_out += "c r=\"";
+        appendReference(m_out, column, row);
+        m_out += '"';
+        if (!style.isNull()) {
+            m_out += " s=\"";
+            m_out.append(m_xml.constData() + style.start, style.length);
+            m_out += '"';
+        }
+        m_out += "><";
+        m_out += m_prefix;
+        m_out += "v>";
+        m_out += text.toLatin1();
+        m_out += "</";
+        m_out += m_prefix;
+        m_out += "v></";
+        m_out += m_prefix;
+        m_out += "c>";
+    }
+
     void newRow(int row, CellEdits::const_iterator first, CellEdits::const_iterator last)
     {
         bool any = false;
@@ -179,7 +226,7 @@ RowEdits rowEdits(const CellEdits &edits, int row)
 // formula changes the cells that share it, wherever they stand.
 struct PatchPlan
 {
-    enum Action : quint8 { Keep, Replace, Clear, Drop };
+    enum Action : quint8 { Keep, Replace, Number, Clear, Drop };
     std::vector<Action> actions;  // per layout cell
     std::vector<bool> rowEdited;  // per layout row
     QSet<int> brokenShared;       // shared formulas whose anchor cell was overwritten
@@ -229,12 +276,15 @@ PatchPlan planPatch(const SheetLayout &layout, const CellEdits &edits)
             PatchPlan::Action &action = plan.actions[size_t(i)];
             if (duplicate) {
                 action = PatchPlan::Drop;
-            } else if (cell.comparable && edit->text == cell.text) {
-                // Same text: a formula keeps computing it and a text cell
-                // keeps its rich-text runs.
+            } else if (edit->text == cell.text) {
+                // Same text: the cell stays as stored, so a number stays a
+                // number, a formula keeps computing it and a text cell keeps
+                // its rich-text runs.
                 action = PatchPlan::Keep;
             } else {
-                action = edit->text.isEmpty() ? PatchPlan::Clear : PatchPlan::Replace;
+                action = edit->text.isEmpty()                            ? PatchPlan::Clear
+                    : cell.number && isPlainNumber(edit->text) ? PatchPlan::Number
+                                                                         : PatchPlan::Replace;
                 if (cell.formula) {
                     plan.formulaReplaced = true;
                     if (cell.sharedMaster && cell.sharedIndex >= 0)
@@ -309,6 +359,9 @@ void writeEditedRow(SheetWriter &w, const SheetLayout &layout, const SheetLayout
             break;
         case PatchPlan::Replace:
             w.cell(cell.column, number, cell.style, range.find(cell.column)->text);
+            break;
+        case PatchPlan::Number:
+            w.number(cell.column, number, cell.style, range.find(cell.column)->text);
             break;
         case PatchPlan::Clear:
             if (!cell.style.isNull())

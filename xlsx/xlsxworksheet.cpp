@@ -342,14 +342,10 @@ bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int
                 readCellBody(r, &info);
                 const QVariant value = cellValue(r, info, sharedStrings);
                 if (layout) {
-                    const bool textCell = info.type == CellType::Shared || info.type == CellType::Inline
-                        || info.type == CellType::Formula;
-                    const bool comparable = (info.formula || textCell || !info.hasV)
-                        && (info.formula || textCell || !value.isValid());
+                    const bool number = info.type == CellType::Number && value.type() == QVariant::Double;
                     layout->cells.push_back({cellStart, cellNameEnd, r.offset(), column, info.formulaStart,
                                              info.formulaEnd, info.sharedIndex, info.style, !info.ref.isNull(),
-                                             info.sharedMaster, info.formula, comparable,
-                                             comparable ? value.toString() : QString()});
+                                             info.sharedMaster, info.formula, number, value.toString()});
                 }
                 if (!holdsValue(value))
                     continue;

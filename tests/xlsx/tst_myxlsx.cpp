@@ -73,6 +73,7 @@ private slots:
     void roundTrip_data();
     void roundTrip();
     void writesOnlyTheRectangle();
+    void numbersStayNumbers();
     void reportsFailedSave_data();
     void reportsFailedSave();
 
@@ -313,8 +314,8 @@ void TestMyXlsx::roundTrip()
     QCOMPARE(coilHeader2, coilHeader);
     QCOMPARE(coilRows2, coilRows);
 
-    // openpyxl: same texts, numbers now text, the formula kept, styles and
-    // the other sheets as they were.
+    // openpyxl: same texts, the formula kept, styles and the other sheets as
+    // they were.
     const QJsonObject after = readback({"openpyxl", path}).object();
     QCOMPARE(after.value("sheets"), original.value("sheets"));
     for (const char *other : {"coil", "input_c3", "header_only", "empty"})
@@ -333,8 +334,11 @@ void TestMyXlsx::roundTrip()
             if (ref(r, c) == "G7" && writtenByOpenpyxl)
                 continue;
             QCOMPARE(cell.at(0).toString(), text);
+            // A changed text is stored as text; a cell whose text stays keeps
+            // its type, so numbers stay numbers.
+            const QJsonArray was = original.value("holding").toObject().value(ref(r, c)).toArray();
             if (!text.isEmpty())
-                QCOMPARE(cell.at(1).toString(), QString("s"));
+                QCOMPARE(cell.at(1).toString(), text == was.at(0).toString() ? was.at(1).toString() : QString("s"));
         }
     }
     const QJsonObject before = original.value("holding").toObject();
@@ -369,13 +373,53 @@ void TestMyXlsx::writesOnlyTheRectangle()
     QCOMPARE(after.value("A1").toArray().at(0).toString(), QString("Addr"));
     QVERIFY(after.value("A1").toArray().at(2).toBool());
     QCOMPARE(after.value("A2").toArray().at(0).toString(), QString("10"));
-    QCOMPARE(after.value("A2").toArray().at(1).toString(), QString("s"));
+    QCOMPARE(after.value("A2").toArray().at(1).toString(), QString("n"));  // a changed number stays a number
     QCOMPARE(after.value("A3"), before.value("A3"));  // the empty list leaves its row alone
     QCOMPARE(after.value("A4").toArray().at(0).toString(), QString(""));
     QCOMPARE(after.value("B4").toArray().at(0).toString(), QString("z"));
     for (const char *outside : {"C1", "D1", "D2", "D3", "G4", "A5", "D5", "G7"})
         QCOMPARE(after.value(outside), before.value(outside));
     QCOMPARE(after.value("D3").toArray().at(1).toString(), QString("n"));
+}
+
+void TestMyXlsx::numbersStayNumbers()
+{
+    if (!haveOpenpyxl())
+        QSKIP("python3-openpyxl is not installed");
+    const QString path = copy("openpyxl_numbers.xlsx");
+    const QJsonObject before = readback({"openpyxl", path}).object().value("hold").toObject();
+    QStringList header;
+    Table rows;
+    QCOMPARE(MyXlsx::readSheet(path, "hold", header, rows), 0);
+    // The formulas have no stored result, so they read as empty.
+    QCOMPARE(rows.value(0), (QStringList{"0", "距离", "12", "mm", ""}));
+    rows[0][1] = "距离2";  // B2, a text
+    rows[1][2] = "2.5";    // C3, a number
+    rows[4][0] = "14";     // A6, the last address the sum covers
+    QCOMPARE(MyXlsx::writeSheet(path, "hold", header, rows), 0);
+
+    Table again;
+    QCOMPARE(MyXlsx::readSheet(path, "hold", header, again), 0);
+    QCOMPARE(again, rows);
+    // openpyxl: every cell of the same type as before, the changed ones too.
+    const QJsonObject after = readback({"openpyxl", path}).object().value("hold").toObject();
+    QCOMPARE(after.keys(), before.keys());
+    const QHash<QString, QString> changed{{"B2", "距离2"}, {"C3", "2.5"}, {"A6", "14"}};
+    for (const QString &cell : before.keys()) {
+        const QJsonArray was = before.value(cell).toArray();
+        const QJsonArray is = after.value(cell).toArray();
+        QCOMPARE(is.at(0).toString(), changed.value(cell, was.at(0).toString()));
+        QVERIFY2(is.at(1) == was.at(1), qPrintable(cell + " is of type " + is.at(1).toString()));
+    }
+    QCOMPARE(after.value("A6").toArray().at(1).toString(), QString("n"));
+
+    // LibreOffice computes the formulas on the address column: 0+1+2+3+14 and 1*2.
+    if (QStandardPaths::findExecutable("soffice").isEmpty())
+        QSKIP("LibreOffice is not installed");
+    QTemporaryDir out;
+    const QJsonArray csv = readback({"csv", path, out.path()}).array();
+    QCOMPARE(csv.at(1).toArray().at(4).toString(), QString("20"));
+    QCOMPARE(csv.at(2).toArray().at(4).toString(), QString("2"));
 }
 
 void TestMyXlsx::reportsFailedSave_data()

@@ -73,10 +73,35 @@ void TestXlsxWriter::patch_data()
         << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"3\"><v>12</v></c></row>") << QStringList{"A1=abc"}
         << QStringList{"A1=abc"} << QStringList{"A1"}
         << QStringList{"<c r=\"A1\" s=\"3\" t=\"inlineStr\"><is><t>abc</t></is></c>", "<dimension ref=\"A1\"/>"};
-    QTest::newRow("a number written back becomes text")
-        << QByteArray("<row r=\"1\"><c r=\"A1\"><v>12</v></c></row>") << QStringList{"A1=12"}
-        << QStringList{"A1=12"} << QStringList{"A1"}
-        << QStringList{"<c r=\"A1\" t=\"inlineStr\"><is><t>12</t></is></c>"};
+    QTest::newRow("a number written back keeps its form")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"3\"><v>12.0</v></c><c r=\"B1\" t=\"b\"><v>1</v></c>"
+                      "<c r=\"C1\"><f>A1*2</f><v>24</v></c></row>")
+        << QStringList{"A1=12", "B1=true", "C1=24"} << QStringList{"A1=12", "B1=true", "C1=24"}
+        << QStringList{"A1", "B1", "C1"}
+        << QStringList{"<c r=\"A1\" s=\"3\"><v>12.0</v></c><c r=\"B1\" t=\"b\"><v>1</v></c>"
+                       "<c r=\"C1\"><f>A1*2</f><v>24</v></c>"};
+    QTest::newRow("a changed number stays a number")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"3\"><v>12</v></c><c r=\"B1\" t=\"n\"><v>1</v></c>"
+                      "<c r=\"C1\"><f>A1*2</f><v>24</v></c><c r=\"D1\"><v>5</v></c></row>")
+        << QStringList{"A1=-40.5", "B1=123456789012", "C1=7", "D1=0.25"}
+        << QStringList{"A1=-40.5", "B1=123456789012", "C1=7", "D1=0.25"} << QStringList{"A1", "B1", "C1", "D1"}
+        << QStringList{"<c r=\"A1\" s=\"3\"><v>-40.5</v></c><c r=\"B1\"><v>123456789012</v></c>"
+                       "<c r=\"C1\"><v>7</v></c><c r=\"D1\"><v>0.25</v></c>"};
+    // A number would not keep these texts, and text cells and new cells stay text.
+    QTest::newRow("texts that are not plain numbers, and cells that held none")
+        << QByteArray("<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>2</v></c><c r=\"C1\"><v>3</v></c>"
+                      "<c r=\"D1\"><v>4</v></c><c r=\"E1\" t=\"inlineStr\"><is><t>x</t></is></c>"
+                      "<c r=\"F1\" t=\"b\"><v>0</v></c></row>")
+        << QStringList{"A1=007", "B1=+5", "C1=1.50", "D1=1e3", "E1=12", "F1=1", "G1=8"}
+        << QStringList{"A1=007", "B1=+5", "C1=1.50", "D1=1e3", "E1=12", "F1=1", "G1=8"}
+        << QStringList{"A1", "B1", "C1", "D1", "E1", "F1", "G1"}
+        << QStringList{"<c r=\"A1\" t=\"inlineStr\"><is><t>007</t></is></c>",
+                       "<c r=\"B1\" t=\"inlineStr\"><is><t>+5</t></is></c>",
+                       "<c r=\"C1\" t=\"inlineStr\"><is><t>1.50</t></is></c>",
+                       "<c r=\"D1\" t=\"inlineStr\"><is><t>1e3</t></is></c>",
+                       "<c r=\"E1\" t=\"inlineStr\"><is><t>12</t></is></c>",
+                       "<c r=\"F1\" t=\"inlineStr\"><is><t>1</t></is></c>",
+                       "<c r=\"G1\" t=\"inlineStr\"><is><t>8</t></is></c>"};
     QTest::newRow("new cells and rows in ascending order")
         << QByteArray("<row r=\"2\" spans=\"1:4\"><c r=\"A2\"><v>1</v></c><c r=\"D2\"><v>4</v></c></row>"
                       "<row r=\"5\"><c r=\"A5\"><v>5</v></c></row>")
@@ -97,7 +122,8 @@ void TestXlsxWriter::patch_data()
         << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c><c r=\"B1\" s=\"2\"><v>7</v></c></row>"
                       "<row r=\"9\"><c r=\"H9\" s=\"4\" t=\"b\"><v>1</v></c></row>")
         << QStringList{"B1=8"} << QStringList{"A1=shared", "B1=8", "H9=true"} << QStringList{"A1", "B1", "H9"}
-        << QStringList{"<c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c>", "<c r=\"H9\" s=\"4\" t=\"b\"><v>1</v></c>"};
+        << QStringList{"<c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c>", "<c r=\"B1\" s=\"2\"><v>8</v></c>",
+                       "<c r=\"H9\" s=\"4\" t=\"b\"><v>1</v></c>"};
 }
 
 void TestXlsxWriter::patch()
