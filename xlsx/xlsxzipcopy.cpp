@@ -154,8 +154,9 @@ private:
         return true;
     }
 
-    // The end record must close the file: anything after it, a ZIP64
-    // locator before it or bytes before the archive would not be kept.
+    // The end record, as a zip reader finds it: the last one that fits,
+    // preferring one whose comment ends the file. Bytes before the archive
+    // or after the end record are not entries and are not copied.
     bool readDirectory()
     {
         const qint64 size = m_file.size();
@@ -163,26 +164,36 @@ private:
         QByteArray tail;
         if (!readAt(tailStart, size - tailStart, &tail))
             return fail(QStringLiteral("damaged archive: cannot read its end"));
-        int at = tail.size() - EndSize;
-        for (; at >= 0; --at) {
-            if (get32(tail.constData() + at) == EndSignature && at + EndSize + get16(tail.constData() + at + 20) == tail.size())
+        int at = -1;
+        for (int i = tail.size() - EndSize; i >= 0; --i) {
+            if (get32(tail.constData() + i) != EndSignature)
+                continue;
+            const int end = i + EndSize + get16(tail.constData() + i + 20);
+            if (end == tail.size()) {
+                at = i;
                 break;
+            }
+            if (end < tail.size() && at < 0)
+                at = i;
         }
         if (at < 0)
-            return fail(QStringLiteral("damaged archive: no end record closes the file"));
+            return fail(QStringLiteral("damaged archive: no end record"));
         const char *end = tail.constData() + at;
         const qint64 endStart = tailStart + at;
         const quint32 entries = get16(end + 10);
         const qint64 directorySize = get32(end + 12);
-        const qint64 directoryStart = get32(end + 16);
-        m_comment = tail.mid(at + EndSize);
+        qint64 directoryStart = get32(end + 16);
+        m_comment = tail.mid(at + EndSize, get16(end + 20));
         QByteArray locator;
         if (endStart >= 20 && readAt(endStart - 20, 4, &locator) && get32(locator.constData()) == Zip64LocatorSignature)
             return fail(QStringLiteral("ZIP64 archives cannot be saved"));
         if (get16(end + 4) != 0 || get16(end + 6) != 0 || get16(end + 8) != entries)
             return fail(QStringLiteral("archives on several disks cannot be saved"));
-        if (directoryStart + directorySize != endStart)
-            return fail(QStringLiteral("the archive has bytes it does not account for"));
+        // Offsets count from the start of the archive, which data before it moves.
+        m_shift = endStart - directorySize - directoryStart;
+        if (m_shift < 0)
+            return fail(QStringLiteral("damaged archive: the zip directory does not fit"));
+        directoryStart += m_shift;
         if (directorySize > MaxDirectorySize || int(entries) > m_maxEntries)
             return fail(QStringLiteral("the zip directory is too large"));
 
@@ -206,7 +217,7 @@ private:
             record.name = zipEntryName(data.mid(pos + CentralSize, get16(p + 28)), record.flags & Utf8Flag);
             record.crc = get32(p + 16);
             record.compressedSize = get32(p + 20);
-            record.localStart = get32(p + 42);
+            record.localStart = get32(p + 42) + m_shift;
             m_records.push_back(record);
             pos += length;
         }
@@ -332,6 +343,7 @@ private:
     std::vector<Record> m_records;
     QByteArray m_comment;
     qint64 m_directoryStart = 0;
+    qint64 m_shift = 0;  // bytes before the archive
     qint64 m_written = 0;
 };
 

@@ -21,9 +21,10 @@ QString zipEntryName(const QByteArray &raw, bool utf8Flag);
 // Every other entry is copied as stored: its local header, data and data
 // descriptor byte for byte, its central directory record with only its
 // offset changed; a replaced entry keeps its name bytes, time, attributes,
-// comment and extra fields. Archives whose entries cannot be copied that
-// way (ZIP64 records, several disks, bytes before, between-overlapping or
-// after the archive) are refused, and *error says why.
+// comment and extra fields. Bytes before the archive or after its end are
+// not entries and are left out. Archives whose entries cannot be copied that
+// way (ZIP64 records, several disks, entries that overlap) are refused, and
+// *error says why.
 bool copyZip(const QString &path, QIODevice *out, const QHash<QString, QByteArray> &replaced,
              const QSet<QString> &removed, int maxEntries, QString *error);
 

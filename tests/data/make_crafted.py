@@ -14,7 +14,7 @@ large cases they make at run time.
 """
 import argparse
 import os
-import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -154,6 +154,51 @@ def encrypted_entry(path):
         subprocess.run(["zip", "-q", "-P", "secret", target, "xl/embeddings/secret.txt"], cwd=folder, check=True)
 
 
+def zip64(path):
+    """The workbook as `zip -fz` writes it: ZIP64 end records and extra fields."""
+    source = path + ".parts"
+    write(source, package())
+    with tempfile.TemporaryDirectory() as folder:
+        with zipfile.ZipFile(source) as z:
+            z.extractall(folder)
+            names = z.namelist()
+        for name in names:
+            os.utime(os.path.join(folder, name), (1714564800, 1714564800))
+        subprocess.run(["zip", "-q", "-X", "-fz", os.path.abspath(path)] + names, cwd=folder, check=True)
+    os.remove(source)
+
+
+def bytes_around(path):
+    """The workbook between a stub and trailing bytes, as a self-extractor or a
+    careless download leaves it; offsets count from the stub's start."""
+    write(path, package())
+    with open(path, "rb") as f:
+        archive = f.read()
+    with open(path, "wb") as f:
+        f.write(b"#!stub\n" + b"\0" * 57 + archive + b"trailing bytes\n")
+
+
+def overlapping(path):
+    """A second directory record that points at the shared strings' local
+    header under another name: two entries share their bytes."""
+    write(path, package())
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    end = data.rfind(b"PK\x05\x06")
+    count, size, start = struct.unpack("<HII", data[end + 10:end + 20])
+    directory = data[start:start + size]
+    at = directory.find(b"PK\x01\x02", directory.find(b"xl/sharedStrings.xml") - 46)
+    name_length, extra_length, comment_length = struct.unpack("<HHH", directory[at + 28:at + 34])
+    record = bytearray(directory[at:at + 46 + name_length + extra_length + comment_length])
+    record[46:46 + name_length] = b"xl/sharedCopy.xml"
+    record[28:30] = struct.pack("<H", len(b"xl/sharedCopy.xml"))
+    directory += record
+    tail = bytearray(data[end:])
+    tail[8:16] = struct.pack("<HHI", count + 1, count + 1, len(directory))
+    with open(path, "wb") as f:
+        f.write(data[:start] + directory + tail)
+
+
 MAKERS = {
     "calcchain_sharedstrings": lambda p, n: calcchain(p, "sharedStrings.xml"),
     "calcchain_workbook": lambda p, n: calcchain(p, "workbook.xml"),
@@ -166,6 +211,9 @@ MAKERS = {
     "shared_part_target": lambda p, n: shared_part(p, "target"),
     "gbk_names": lambda p, n: gbk_names(p),
     "encrypted_entry": lambda p, n: encrypted_entry(p),
+    "zip64": lambda p, n: zip64(p),
+    "bytes_around": lambda p, n: bytes_around(p),
+    "overlapping": lambda p, n: overlapping(p),
 }
 
 

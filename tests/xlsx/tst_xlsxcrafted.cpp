@@ -44,6 +44,9 @@ private slots:
     void twoSheetsOnOnePart();
     void entriesCopiedAsStored_data();
     void entriesCopiedAsStored();
+    void refusedSaves_data();
+    void refusedSaves();
+    void savesThroughALink();
 
 private:
     suite::WorkDir m_work;
@@ -180,6 +183,8 @@ void TestXlsxCrafted::entriesCopiedAsStored_data()
     QTest::newRow("entry added by zip -P") << Crafted + "encrypted_entry.xlsx" << "Sheet1" << "xl/worksheets/sheet1.xml";
     QTest::newRow("names in GBK without the UTF-8 flag")
         << Crafted + "gbk_names.xlsx" << "Sheet1" << "xl/worksheets/sheet1.xml";
+    QTest::newRow("bytes before and after the archive")
+        << Crafted + "bytes_around.xlsx" << "Sheet1" << "xl/worksheets/sheet1.xml";
     // Data descriptors and the UTF-8 flag on every entry.
     QTest::newRow("written by LibreOffice")
         << suite::Data + "/libreoffice_protocol.xlsx" << "holding" << "xl/worksheets/sheet1.xml";
@@ -218,6 +223,48 @@ void TestXlsxCrafted::entriesCopiedAsStored()
     }
     Table again;
     QCOMPARE(MyXlsx::readSheet(path, sheet, header, again), 0);
+    QCOMPARE(again, rows);
+}
+
+void TestXlsxCrafted::refusedSaves_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("because");
+    QTest::newRow("ZIP64 records (zip -fz)") << "zip64.xlsx" << "ZIP64";
+    QTest::newRow("two entries on the same bytes") << "overlapping.xlsx" << "overlap";
+}
+
+void TestXlsxCrafted::refusedSaves()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, because);
+    const QString path = m_work.copy(Crafted + file);
+    const QByteArray before = fileBytes(path);
+    QStringList header;
+    Table rows;
+    QCOMPARE(MyXlsx::readSheet(path, "Sheet1", header, rows), 0);
+    QCOMPARE(rows, Rows);
+    rows[0][0] = "changed";
+    QString error;
+    QCOMPARE(MyXlsx::writeSheet(path, "Sheet1", header, rows, &error), -3);
+    QVERIFY2(error.startsWith(path + ": ") && error.contains(because), qPrintable(error));
+    QCOMPARE(fileBytes(path), before);
+    QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{file});
+}
+
+void TestXlsxCrafted::savesThroughALink()
+{
+    const QString target = m_work.copy(Crafted + "calcchain_workbook.xlsx");
+    const QString link = QFileInfo(target).absolutePath() + "/link.xlsx";
+    QVERIFY(QFile::link(target, link));
+    QStringList header;
+    Table rows;
+    QCOMPARE(MyXlsx::readSheet(link, "Sheet1", header, rows), 0);
+    rows[0][0] = "through the link";
+    QCOMPARE(MyXlsx::writeSheet(link, "Sheet1", header, rows), 0);
+    QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+    Table again;
+    QCOMPARE(MyXlsx::readSheet(target, "Sheet1", header, again), 0);
     QCOMPARE(again, rows);
 }
 
