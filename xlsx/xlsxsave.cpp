@@ -47,6 +47,13 @@ bool XlsxDocument::save()
         file.cancelWriting();
         return packageFailed();
     }
+    // A write that fails while the last buffered bytes go out is reported by
+    // flush(), not by commit().
+    if (!file.flush()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return fail(QStringLiteral("cannot write: %1").arg(reason));
+    }
     if (!file.commit())
         return fail(QStringLiteral("cannot write: %1").arg(file.errorString()));
 

@@ -1,3 +1,6 @@
+#include <csignal>
+#include <sys/resource.h>
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -428,13 +431,14 @@ void TestMyXlsx::reportsFailedSave_data()
     QTest::newRow("immutable file") << "file";
     QTest::newRow("immutable folder") << "folder";
     QTest::newRow("name too long for a temporary file") << "long";
+    QTest::newRow("file size limit of the process") << "limit";
 }
 
 void TestMyXlsx::reportsFailedSave()
 {
     QFETCH(QString, how);
-    // Tests run as root, which ignores permission bits; these three refuse
-    // the write whoever asks.
+    // Tests run as root, which ignores permission bits; these refuse the
+    // write whoever asks.
     const QString path = how == "long" ? copy("libreoffice_protocol.xlsx", QString(250, 'a') + ".xlsx")
                                        : copy("libreoffice_protocol.xlsx");
     QVERIFY(QFileInfo(path).isFile());
@@ -448,6 +452,17 @@ void TestMyXlsx::reportsFailedSave()
     int result = 0;
     if (how == "long") {
         result = MyXlsx::writeSheet(path, "holding", header, rows);
+    } else if (how == "limit") {
+        // The kernel refuses writes past the limit, for root too.
+        struct rlimit previous;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit tight = previous;
+        tight.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        result = MyXlsx::writeSheet(path, "holding", header, rows);
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, oldHandler);
     } else {
         Immutable lock(how == "file" ? path : folder);
         if (!lock.ok)
