@@ -117,8 +117,10 @@ public:
             directory += central;
             ++count;
         }
-        if (m_written > 0xFFFFFFFEll || directory.size() > MaxDirectorySize)
+        if (m_written > 0xFFFFFFFEll)
             return fail(QStringLiteral("the archive would grow beyond 4 GB"));
+        if (directory.size() > MaxDirectorySize)
+            return fail(QStringLiteral("the zip directory would be too large"));
         QByteArray end(EndSize, '\0');
         set32(end, 0, EndSignature);
         set16(end, 8, quint32(count));
