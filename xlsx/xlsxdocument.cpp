@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <QSaveFile>
 #include <QTextCodec>
 
 #include "xlsxutil.h"
@@ -14,7 +13,6 @@ const QString OfficeDocumentType = Ns::DocRels + QLatin1String("/officeDocument"
 const QString StrictOfficeDocumentType = Ns::StrictDocRels + QLatin1String("/officeDocument");
 const QString WorksheetType = Ns::DocRels + QLatin1String("/worksheet");
 const QString SharedStringsType = Ns::DocRels + QLatin1String("/sharedStrings");
-const QString CalcChainType = Ns::DocRels + QLatin1String("/calcChain");
 } // namespace
 
 XlsxDocument::XlsxDocument(const QString &path)
@@ -25,9 +23,15 @@ XlsxDocument::XlsxDocument(const QString &path)
 
 XlsxDocument::~XlsxDocument() = default;
 
-bool XlsxDocument::fail(const QString &message)
+bool XlsxDocument::fail(const QString &what)
 {
-    m_error = message;
+    m_error = QStringLiteral("%1: %2").arg(m_path, what);
+    return false;
+}
+
+bool XlsxDocument::packageFailed()
+{
+    m_error = m_package.errorString();
     return false;
 }
 
@@ -35,7 +39,7 @@ bool XlsxDocument::readPart(const QString &part, QByteArray *xml, QTextCodec **c
 {
     QByteArray data;
     if (!m_package.read(part, &data))
-        return fail(m_package.errorString());
+        return packageFailed();
     *xml = toUtf8Xml(data, codec);
     return true;
 }
@@ -43,7 +47,7 @@ bool XlsxDocument::readPart(const QString &part, QByteArray *xml, QTextCodec **c
 bool XlsxDocument::load()
 {
     if (!m_package.open())
-        return fail(m_package.errorString());
+        return packageFailed();
 
     QByteArray xml;
     QString error;
@@ -54,38 +58,39 @@ bool XlsxDocument::load()
         if (!readPart(rootRels, &xml))
             return false;
         if (!parseRelationships(xml, &relationships, &error))
-            return fail(QStringLiteral("%1: %2: %3").arg(m_path, rootRels, error));
+            return fail(QStringLiteral("%1: %2").arg(rootRels, error));
         for (const Relationship &rel : qAsConst(relationships)) {
             if (rel.type == StrictOfficeDocumentType)
-                return fail(QStringLiteral("%1: Strict Open XML workbooks are not supported").arg(m_path));
+                return fail(QStringLiteral("Strict Open XML workbooks are not supported"));
             if (rel.type == OfficeDocumentType && !rel.external) {
                 workbook = resolveTarget(QString(), rel.target);
                 break;
             }
         }
         if (workbook.isEmpty())
-            return fail(QStringLiteral("%1: the package names no workbook").arg(m_path));
+            return fail(QStringLiteral("the package names no workbook"));
     } else {
         workbook = QStringLiteral("xl/workbook.xml");
     }
     m_workbookPart = m_package.find(workbook);
     if (m_workbookPart.isEmpty())
-        return fail(QStringLiteral("%1: the workbook part %2 is missing").arg(m_path, workbook));
+        return fail(QStringLiteral("the workbook part %1 is missing").arg(workbook));
 
     QVector<WorkbookSheet> sheets;
     if (!readPart(m_workbookPart, &xml))
         return false;
-    if (!parseWorkbook(xml, &sheets, &error))
-        return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_workbookPart, error));
+    if (!parseWorkbook(xml, MaxSheets, &sheets, &error))
+        return fail(QStringLiteral("%1: %2").arg(m_workbookPart, error));
 
     m_workbookRelsPart = m_package.find(relationshipsPart(m_workbookPart));
     if (m_workbookRelsPart.isEmpty())
-        return fail(QStringLiteral("%1: the workbook has no relationships part").arg(m_path));
+        return fail(QStringLiteral("the workbook has no relationships part"));
     if (!readPart(m_workbookRelsPart, &xml))
         return false;
     if (!parseRelationships(xml, &relationships, &error))
-        return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_workbookRelsPart, error));
+        return fail(QStringLiteral("%1: %2").arg(m_workbookRelsPart, error));
 
+    m_workbookRels = relationships;
     QHash<QString, Relationship> byId;
     for (const Relationship &rel : qAsConst(relationships)) {
         if (rel.external)
@@ -93,19 +98,22 @@ bool XlsxDocument::load()
         byId.insert(rel.id, rel);
         if (rel.type == SharedStringsType && m_sharedStringsPart.isEmpty())
             m_sharedStringsPart = m_package.find(resolveTarget(m_workbookPart, rel.target));
-        else if (rel.type == CalcChainType && m_calcChainPart.isEmpty())
-            m_calcChainPart = m_package.find(resolveTarget(m_workbookPart, rel.target));
     }
+    QSet<QString> names;
+    QHash<QString, QString> sheetOfPart;  // part (lower case) -> the first sheet stored there
     for (const WorkbookSheet &sheet : qAsConst(sheets)) {
         const auto rel = byId.constFind(sheet.relationshipId);
         // Chartsheets, dialog and macro sheets hold no cells to read.
-        if (rel == byId.cend() || rel->type != WorksheetType || sheet.name.isEmpty())
+        if (rel == byId.cend() || rel->type != WorksheetType || sheet.name.isEmpty() || names.contains(sheet.name))
             continue;
-        bool duplicate = false;
-        for (const SheetEntry &known : qAsConst(m_sheets))
-            duplicate = duplicate || known.name == sheet.name;
-        if (!duplicate)
-            m_sheets.append({sheet.name, resolveTarget(m_workbookPart, rel->target)});
+        names.insert(sheet.name);
+        const QString part = resolveTarget(m_workbookPart, rel->target);
+        const auto first = sheetOfPart.constFind(part.toLower());
+        if (first == sheetOfPart.cend())
+            sheetOfPart.insert(part.toLower(), sheet.name);
+        else
+            m_sharingSheets.insert(sheet.name, *first);
+        m_sheets.append({sheet.name, part});
     }
     m_contentTypesPart = m_package.find(QStringLiteral("[Content_Types].xml"));
     return true;
@@ -121,7 +129,7 @@ bool XlsxDocument::loadSharedStrings()
         if (!readPart(m_sharedStringsPart, &xml))
             return false;
         if (!parseSharedStrings(xml, &m_sharedStrings, &error))
-            return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_sharedStringsPart, error));
+            return fail(QStringLiteral("%1: %2").arg(m_sharedStringsPart, error));
     }
     m_sharedStringsLoaded = true;
     return true;
@@ -150,12 +158,12 @@ bool XlsxDocument::selectSheet(const QString &name, SelectMode mode)
     const auto sheet = std::find_if(m_sheets.cbegin(), m_sheets.cend(),
                                     [&name](const SheetEntry &s) { return s.name == name; });
     if (sheet == m_sheets.cend())
-        return fail(QStringLiteral("%1 has no sheet named \"%2\"").arg(m_path, name));
+        return fail(QStringLiteral("no sheet named '%1'").arg(name));
     if (!loadSharedStrings())
         return false;
     const QString part = m_package.find(sheet->part);
     if (part.isEmpty())
-        return fail(QStringLiteral("%1: the part %2 of sheet \"%3\" is missing").arg(m_path, sheet->part, name));
+        return fail(QStringLiteral("the part %1 of sheet '%2' is missing").arg(sheet->part, name));
     QByteArray xml;
     QString error;
     if (!readPart(part, &xml, &m_sheetCodec))
@@ -164,13 +172,25 @@ bool XlsxDocument::selectSheet(const QString &name, SelectMode mode)
     if (!parseWorksheet(xml, m_sharedStrings, MaxSheetCells, &m_cells, &error, layout)) {
         m_cells.clear();
         m_layout = SheetLayout();
-        return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, name, error));
+        return fail(QStringLiteral("sheet '%1': %2").arg(name, error));
     }
     m_hasLayout = layout != nullptr;
     m_sheetXml = xml;
     m_current = name;
     m_currentPart = part;
     return true;
+}
+
+QString XlsxDocument::otherSheetOfPart(const QString &name) const
+{
+    const auto first = m_sharingSheets.constFind(name);
+    if (first != m_sharingSheets.cend())
+        return *first;
+    for (auto it = m_sharingSheets.cbegin(); it != m_sharingSheets.cend(); ++it) {
+        if (it.value() == name)
+            return it.key();
+    }
+    return QString();
 }
 
 const SheetCell *XlsxDocument::findCell(int row, int column) const
@@ -269,77 +289,6 @@ bool XlsxDocument::write(int row, int column, const QVariant &value)
     }
     m_edits.push_back({key, value.toString()});
     m_editsSorted = false;
-    return true;
-}
-
-bool XlsxDocument::save()
-{
-    if (!m_loaded)
-        return false;
-    QHash<QString, QByteArray> replaced;
-    QSet<QString> removed;
-    const CellEdits &edits = this->edits();
-    if (!edits.empty()) {
-        QTextCodec *codec = m_sheetCodec;
-        const QByteArray &xml = m_sheetXml;
-        QByteArray patched;
-        QString error;
-        bool formulaReplaced = false;
-        SheetLayout parsed;
-        if (!m_hasLayout) {
-            QVector<SheetCell> cells;
-            if (!parseWorksheet(xml, m_sharedStrings, MaxSheetCells, &cells, &error, &parsed))
-                return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, m_current, error));
-        }
-        const SheetLayout &layout = m_hasLayout ? m_layout : parsed;
-        if (!patchWorksheet(xml, layout, edits, dimension(), &patched, &formulaReplaced, &error))
-            return fail(QStringLiteral("%1: sheet \"%2\": %3").arg(m_path, m_current, error));
-        const QByteArray data = fromUtf8Xml(patched, codec);
-        if (data.size() > MaxPartSize)
-            return fail(QStringLiteral("%1: sheet \"%2\" would grow beyond %3 bytes").arg(m_path, m_current).arg(MaxPartSize));
-        replaced.insert(m_currentPart, data);
-
-        // The calculation chain lists formula cells; one that no longer holds
-        // a formula makes Excel report the file as damaged, so the chain goes.
-        if (formulaReplaced && !m_calcChainPart.isEmpty()) {
-            QByteArray rels;
-            if (!readPart(m_workbookRelsPart, &rels, &codec))
-                return false;
-            const auto isCalcChain = [](const QString &type) { return type == CalcChainType; };
-            if (!removeElements(rels, NsPackageRels, "Relationship", "Type",
-                                isCalcChain, &rels, &error))
-                return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_workbookRelsPart, error));
-            replaced.insert(m_workbookRelsPart, fromUtf8Xml(rels, codec));
-            if (!m_contentTypesPart.isEmpty()) {
-                QByteArray types;
-                if (!readPart(m_contentTypesPart, &types, &codec))
-                    return false;
-                const QString chain = m_calcChainPart;
-                const auto isChainPart = [&chain](const QString &partName) {
-                    return resolveTarget(QString(), partName).compare(chain, Qt::CaseInsensitive) == 0;
-                };
-                if (!removeElements(types, NsContentTypes, "Override", "PartName",
-                                    isChainPart, &types, &error))
-                    return fail(QStringLiteral("%1: %2: %3").arg(m_path, m_contentTypesPart, error));
-                replaced.insert(m_contentTypesPart, fromUtf8Xml(types, codec));
-            }
-            removed.insert(m_calcChainPart);
-        }
-    }
-
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString()));
-    if (!m_package.writeCopy(&file, replaced, removed)) {
-        file.cancelWriting();
-        return fail(m_package.errorString());
-    }
-    if (!file.commit())
-        return fail(QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString()));
-
-    if (!removed.isEmpty())
-        m_calcChainPart.clear();
-    m_package.open();
     return true;
 }
 

@@ -25,6 +25,8 @@ public:
     static constexpr qint64 MaxPartSize = 64 * 1024 * 1024;  // decompressed bytes per part
     static constexpr int MaxEntries = 10000;                  // zip entries
     static constexpr int MaxSheetCells = 4000000;             // <c> elements in one sheet
+    // More sheets than a tab bar can show: not a workbook a person reads.
+    static constexpr int MaxSheets = 4096;                    // <sheet> elements
 
     explicit XlsxDocument(const QString &path);
     ~XlsxDocument();
@@ -33,6 +35,7 @@ public:
 
     // False when the package or its workbook part could not be read.
     bool isLoaded() const { return m_loaded; }
+    // Why the last operation failed: "<path>: <what is wrong>".
     QString errorString() const { return m_error; }
 
     // Worksheet names in workbook order; chartsheets and other kinds are left out.
@@ -62,7 +65,8 @@ public:
 
     // Writes the package back to its path through a temporary file that
     // replaces the original only when complete. On failure the original is
-    // untouched and errorString() names the cause.
+    // untouched and errorString() names the cause. A sheet stored in the same
+    // part as another one is not saved: its edits would change both.
     bool save();
 
 private:
@@ -75,8 +79,13 @@ private:
     bool load();
     bool readPart(const QString &part, QByteArray *xml, QTextCodec **codec = nullptr);
     bool loadSharedStrings();
-    bool fail(const QString &message);
+    bool fail(const QString &what);  // the reason is "<path>: <what>"
+    bool packageFailed();            // the package's reason
+    QString otherSheetOfPart(const QString &name) const;  // a sheet stored in name's part, if any
     const SheetCell *findCell(int row, int column) const;
+    bool patchSheet(QHash<QString, QByteArray> *replaced, bool *formulaReplaced);
+    QSet<QString> removableCalcChains(const QHash<QString, QByteArray> &replaced);
+    bool dropCalcChains(const QSet<QString> &chains, QHash<QString, QByteArray> *replaced);
     const CellEdits &edits() const;
 
     QString m_path;
@@ -88,8 +97,9 @@ private:
     QString m_workbookPart;
     QString m_workbookRelsPart;
     QString m_sharedStringsPart;
-    QString m_calcChainPart;
+    QVector<Relationship> m_workbookRels;
     QVector<SheetEntry> m_sheets;
+    QHash<QString, QString> m_sharingSheets;  // sheet -> an earlier sheet stored in the same part
     QStringList m_sharedStrings;
     bool m_sharedStringsLoaded = false;
 

@@ -7,7 +7,8 @@
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
-#include <quazip/quazipnewinfo.h>
+
+#include "xlsxzipcopy.h"
 
 namespace Xlsx {
 
@@ -80,10 +81,10 @@ private:
 
 void prepare(QuaZip &zip)
 {
-    // Entries without the UTF-8 flag are decoded as UTF-8 too: part names are
-    // ASCII in practice and this keeps a round trip byte-identical.
-    zip.setFileNameCodec("UTF-8");
-    zip.setCommentCodec("UTF-8");
+    // Names without the UTF-8 flag come byte for byte, to be named by
+    // zipEntryName; QuaZip decodes those with the flag itself.
+    zip.setFileNameCodec("ISO-8859-1");
+    zip.setCommentCodec("ISO-8859-1");
 }
 } // namespace
 
@@ -92,9 +93,9 @@ Package::Package(const QString &path, qint64 maxPartSize, int maxEntries)
 {
 }
 
-bool Package::fail(const QString &message)
+bool Package::fail(const QString &what)
 {
-    m_error = message;
+    m_error = QStringLiteral("%1: %2").arg(m_path, what);
     return false;
 }
 
@@ -102,29 +103,32 @@ bool Package::open()
 {
     m_entries.clear();
     m_byLowerName.clear();
+    m_zipNames.clear();
     ArchiveFile file(m_path);
     QuaZip zip(&file);
     prepare(zip);
     if (!zip.open(QuaZip::mdUnzip))
-        return fail(QStringLiteral("%1 is not a zip archive (error %2)").arg(m_path).arg(zip.getZipError()));
+        return fail(QStringLiteral("not an .xlsx workbook (not a zip archive, error %1)").arg(zip.getZipError()));
     if (zip.getEntriesCount() > m_maxEntries)
-        return fail(QStringLiteral("%1 has too many entries (%2)").arg(m_path).arg(zip.getEntriesCount()));
+        return fail(QStringLiteral("more than %1 entries in the archive").arg(m_maxEntries));
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
         QuaZipFileInfo64 info;
         if (!zip.getCurrentFileInfo(&info))
-            return fail(QStringLiteral("%1: unreadable zip directory").arg(m_path));
-        if (info.flags & Utf8NameFlag)
-            m_utf8Names = true;
-        const QString lower = info.name.toLower();
+            return fail(QStringLiteral("damaged archive: unreadable zip directory"));
+        const bool utf8 = info.flags & Utf8NameFlag;
+        const QString name = utf8 ? info.name : zipEntryName(info.name.toLatin1(), false);
+        const QString lower = name.toLower();
         if (m_byLowerName.contains(lower))
-            return fail(QStringLiteral("%1: duplicate entry %2").arg(m_path, info.name));
-        m_byLowerName.insert(lower, info.name);
-        m_entries.append(info.name);
+            return fail(QStringLiteral("damaged archive: entry %1 appears twice").arg(name));
+        m_byLowerName.insert(lower, name);
+        if (name != info.name)
+            m_zipNames.insert(name, info.name);
+        m_entries.append(name);
         if (m_entries.size() > m_maxEntries)
-            return fail(QStringLiteral("%1 has too many entries").arg(m_path));
+            return fail(QStringLiteral("more than %1 entries in the archive").arg(m_maxEntries));
     }
     if (zip.getZipError() != UNZ_OK)
-        return fail(QStringLiteral("%1: damaged zip directory (error %2)").arg(m_path).arg(zip.getZipError()));
+        return fail(QStringLiteral("damaged archive: zip directory error %1").arg(zip.getZipError()));
     return true;
 }
 
@@ -140,104 +144,49 @@ bool Package::read(const QString &entry, QByteArray *data)
     QuaZip zip(&archive);
     prepare(zip);
     if (!zip.open(QuaZip::mdUnzip))
-        return fail(QStringLiteral("%1 cannot be opened (error %2)").arg(m_path).arg(zip.getZipError()));
-    if (!zip.setCurrentFile(entry, QuaZip::csSensitive))
-        return fail(QStringLiteral("%1: part %2 is missing").arg(m_path, entry));
+        return fail(QStringLiteral("damaged archive: cannot be opened (error %1)").arg(zip.getZipError()));
+    if (!zip.setCurrentFile(m_zipNames.value(entry, entry), QuaZip::csSensitive))
+        return fail(QStringLiteral("part %1 is missing").arg(entry));
     QuaZipFileInfo64 info;
     if (!zip.getCurrentFileInfo(&info))
-        return fail(QStringLiteral("%1: part %2 is unreadable").arg(m_path, entry));
+        return fail(QStringLiteral("damaged archive: part %1 is unreadable").arg(entry));
     if (info.uncompressedSize > quint64(m_maxPartSize))
-        return fail(QStringLiteral("%1: part %2 is too large (%3 bytes)").arg(m_path, entry).arg(info.uncompressedSize));
+        return fail(QStringLiteral("part %1 is too large (%2 bytes)").arg(entry).arg(info.uncompressedSize));
     const qint64 declared = qint64(info.uncompressedSize);
 
     QuaZipFile file(&zip);
     if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("%1: part %2 cannot be opened (error %3)").arg(m_path, entry).arg(file.getZipError()));
+        return fail(QStringLiteral("damaged archive: part %1 cannot be read (error %2)").arg(entry).arg(file.getZipError()));
     data->reserve(int(declared));
     char buffer[65536];
     for (;;) {
         const qint64 n = file.read(buffer, sizeof buffer);
         if (n < 0) {
             data->clear();
-            return fail(QStringLiteral("%1: part %2 is damaged").arg(m_path, entry));
+            return fail(QStringLiteral("damaged archive: part %1 is damaged").arg(entry));
         }
         if (n == 0)
             break;
         // Count while inflating: the declared size may lie.
         if (data->size() + n > declared) {
             data->clear();
-            return fail(QStringLiteral("%1: part %2 is larger than declared").arg(m_path, entry));
+            return fail(QStringLiteral("damaged archive: part %1 is larger than declared").arg(entry));
         }
         data->append(buffer, int(n));
     }
     file.close();
     if (file.getZipError() != UNZ_OK || data->size() != declared) {
         data->clear();
-        return fail(QStringLiteral("%1: part %2 is damaged (error %3)").arg(m_path, entry).arg(file.getZipError()));
+        return fail(QStringLiteral("damaged archive: part %1 is damaged (error %2)").arg(entry).arg(file.getZipError()));
     }
     return true;
 }
 
 bool Package::writeCopy(QIODevice *out, const QHash<QString, QByteArray> &replaced, const QSet<QString> &removed)
 {
-    ArchiveFile archive(m_path);
-    QuaZip source(&archive);
-    prepare(source);
-    if (!source.open(QuaZip::mdUnzip))
-        return fail(QStringLiteral("%1 cannot be opened (error %2)").arg(m_path).arg(source.getZipError()));
-
-    QuaZip target(out);
-    prepare(target);
-    target.setAutoClose(false);
-    target.setUtf8Enabled(m_utf8Names);
-    if (!target.open(QuaZip::mdCreate))
-        return fail(QStringLiteral("cannot start writing %1 (error %2)").arg(m_path).arg(target.getZipError()));
-
-    int count = 0;
-    for (bool more = source.goToFirstFile(); more; more = source.goToNextFile()) {
-        if (++count > m_maxEntries)
-            return fail(QStringLiteral("%1 has too many entries").arg(m_path));
-        QuaZipFileInfo64 info;
-        if (!source.getCurrentFileInfo(&info))
-            return fail(QStringLiteral("%1: unreadable zip directory").arg(m_path));
-        if (removed.contains(info.name))
-            continue;
-
-        QuaZipNewInfo newInfo(info);
-        QuaZipFile output(&target);
-        const auto it = replaced.constFind(info.name);
-        if (it != replaced.constEnd()) {
-            newInfo.uncompressedSize = ulong(it->size());
-            // Fast compression: a patched sheet is written on every save and
-            // the size difference to the default level is a few per cent.
-            if (!output.open(QIODevice::WriteOnly, newInfo, nullptr, 0, Z_DEFLATED, Z_BEST_SPEED)
-                || output.write(*it) != it->size())
-                return fail(QStringLiteral("cannot write part %1 of %2").arg(info.name, m_path));
-        } else {
-            QuaZipFile input(&source);
-            int method = 0;
-            int level = 0;
-            if (!input.open(QIODevice::ReadOnly, &method, &level, true))
-                return fail(QStringLiteral("%1: part %2 cannot be copied (error %3)").arg(m_path, info.name).arg(input.getZipError()));
-            const QByteArray raw = input.readAll();
-            input.close();
-            if (raw.size() != qint64(info.compressedSize))
-                return fail(QStringLiteral("%1: part %2 is truncated").arg(m_path, info.name));
-            newInfo.uncompressedSize = ulong(info.uncompressedSize);
-            if (!output.open(QIODevice::WriteOnly, newInfo, nullptr, info.crc, method, level, true)
-                || output.write(raw) != raw.size())
-                return fail(QStringLiteral("cannot write part %1 of %2").arg(info.name, m_path));
-        }
-        output.close();
-        if (output.getZipError() != ZIP_OK)
-            return fail(QStringLiteral("cannot write part %1 of %2 (error %3)").arg(info.name, m_path).arg(output.getZipError()));
-    }
-    if (source.getZipError() != UNZ_OK)
-        return fail(QStringLiteral("%1: damaged zip directory").arg(m_path));
-    target.setComment(source.getComment());
-    target.close();
-    if (target.getZipError() != ZIP_OK)
-        return fail(QStringLiteral("cannot finish writing %1 (error %2)").arg(m_path).arg(target.getZipError()));
+    QString error;
+    if (!copyZip(m_path, out, replaced, removed, m_maxEntries, &error))
+        return fail(error);
     return true;
 }
 

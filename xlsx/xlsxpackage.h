@@ -34,11 +34,11 @@ public:
 
     // Writes the whole package to out: every entry in archive order, those in
     // replaced with the new content, those in removed left out, all others
-    // copied as stored (compressed bytes unchanged).
+    // copied exactly as stored (see copyZip).
     bool writeCopy(QIODevice *out, const QHash<QString, QByteArray> &replaced, const QSet<QString> &removed);
 
 private:
-    bool fail(const QString &message);
+    bool fail(const QString &what);  // the reason is "<path>: <what>"
 
     QString m_path;
     qint64 m_maxPartSize;
@@ -46,7 +46,7 @@ private:
     QString m_error;
     QStringList m_entries;
     QHash<QString, QString> m_byLowerName;
-    bool m_utf8Names = false;
+    QHash<QString, QString> m_zipNames;  // entry name -> QuaZip's, where they differ
 };
 
 } // namespace Xlsx

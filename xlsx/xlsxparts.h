@@ -66,8 +66,8 @@ struct SheetLayout
         bool hasRef;
         bool sharedMaster;
         bool formula;
-        bool comparable;  // a formula or text cell, or one without a value
-        QString text;     // its value's text when comparable
+        bool number;      // of the numeric type, with a value that reads as a number
+        QString text;     // its value's text, as reading gives it
     };
     struct Row
     {
@@ -95,10 +95,18 @@ struct SheetLayout
     bool sheetDataEmpty = false;
 };
 
+// Steps shared by the part parsers. readRoot moves to the root element and
+// checks its kind; finish reads to the end, so that whatever follows the root
+// is checked too; readRichText gives the text of an <si> or <is>.
+bool readRoot(XmlReader &r, NsId ns, const char *local, QString *error);
+bool finish(XmlReader &r, QString *error);
+QString readRichText(XmlReader &r);
+
 // Parts are UTF-8 (see toUtf8Xml). Every parser returns false with *error set on malformed XML, a DTD, the
 // Strict OOXML namespace, or a root element of the wrong kind.
 bool parseRelationships(const QByteArray &xml, QVector<Relationship> *relationships, QString *error);
-bool parseWorkbook(const QByteArray &xml, QVector<WorkbookSheet> *sheets, QString *error);
+// More than maxSheets <sheet> elements is an error.
+bool parseWorkbook(const QByteArray &xml, int maxSheets, QVector<WorkbookSheet> *sheets, QString *error);
 bool parseSharedStrings(const QByteArray &xml, QStringList *strings, QString *error);
 
 // The cells of a worksheet that hold a value, sorted by row and column; a
@@ -113,10 +121,10 @@ bool parseWorksheet(const QByteArray &xml, const QStringList &sharedStrings, int
 bool patchWorksheet(const QByteArray &xml, const SheetLayout &layout, const CellEdits &edits,
                     const CellRange &usedRange, QByteArray *patched, bool *formulaReplaced, QString *error);
 
-// Drops the elements of the given namespace and name whose attribute attr
-// satisfies match; every other byte stays.
-bool removeElements(const QByteArray &xml, NsId ns, const char *name, const char *attr,
-                    const std::function<bool(const QString &)> &match, QByteArray *result, QString *error);
+// Drops the elements of the given namespace and name that match (the reader
+// stands on the element's start tag); every other byte stays.
+bool removeElements(const QByteArray &xml, NsId ns, const char *name, const std::function<bool(const XmlReader &)> &match,
+                    QByteArray *result, QString *error);
 
 } // namespace Xlsx
 

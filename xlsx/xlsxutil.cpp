@@ -210,4 +210,12 @@ QString relationshipsPart(const QString &part)
     return part.left(slash + 1) + QLatin1String("_rels/") + part.mid(slash + 1) + QLatin1String(".rels");
 }
 
+QString relationshipsSource(const QString &relsPart)
+{
+    const int folder = relsPart.lastIndexOf(QLatin1String("_rels/"), -1, Qt::CaseInsensitive);
+    QString name = relsPart.mid(folder + 6);
+    name.chop(5);  // ".rels"
+    return relsPart.left(folder) + name;
+}
+
 } // namespace Xlsx

@@ -41,6 +41,8 @@ QByteArray fromUtf8Xml(const QByteArray &utf8, QTextCodec *codec);
 QString resolveTarget(const QString &sourcePart, const QString &target);
 // "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels"; "" -> "_rels/.rels".
 QString relationshipsPart(const QString &part);
+// The other way: the part whose relationships a .rels part holds.
+QString relationshipsSource(const QString &relsPart);
 
 } // namespace Xlsx
 

@@ -3,9 +3,12 @@
 
 #include <cstring>
 
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
 #include <QByteArray>
 #include <QString>
-#include <vector>
 
 namespace Xlsx {
 
@@ -113,10 +116,13 @@ public:
     int lineAt(int pos) const;
 
 private:
+    // A namespace declaration in scope; previous is the binding of the same
+    // prefix that it hides, or -1.
     struct Binding
     {
-        Span prefix;
+        Span prefix;  // empty for the default namespace
         NsId ns;
+        int previous;
     };
     struct Open
     {
@@ -128,7 +134,10 @@ private:
     bool skipMarkup();  // comment, PI, CDATA (as text) at m_pos; false on error
     Token readStartTag();
     Token readEndTag();
+    void bind(Span prefix, NsId ns);
+    void unbindTo(size_t count);
     NsId resolve(Span prefix, bool isElement);
+    std::string_view view(Span span) const { return std::string_view(m_p + span.start, size_t(span.length)); }
     NsId classify(Span uri) const;
     bool decode(const char *p, int length, bool attribute, QByteArray *out) const;
 
@@ -150,7 +159,12 @@ private:
     bool m_empty = false;
     // std::vector keeps its capacity on clear(); QVector would free it per tag.
     std::vector<Attribute> m_attributes;
+    // Every binding in scope, innermost last; each prefix's innermost one is
+    // found by hash, so a prefix resolves in constant time however many are
+    // declared.
     std::vector<Binding> m_bindings;
+    std::unordered_map<std::string_view, int> m_prefixes;
+    int m_defaultBinding = -1;
     std::vector<Open> m_open;
 };
 

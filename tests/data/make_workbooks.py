@@ -2,7 +2,7 @@
 """Writes the workbook fixtures of the xlsx suites.
 
 The files come from producers the program meets in the wild: openpyxl writes
-the *openpyxl_* workbooks and LibreOffice (headless) converts them into the
+the *openpyxl_* workbooks (openpyxl_numbers.xlsx only for the save tests) and LibreOffice (headless) converts them into the
 *libreoffice_* ones. The files are kept in the repository, so the suites never
 depend on running this script; run it again only to change the fixtures:
 
@@ -82,6 +82,24 @@ def large_workbook(path, data_rows=1500):
     wb.save(path)
 
 
+def numbers_workbook(path):
+    """Addresses and values as numbers, and formulas that compute on the
+    address column (openpyxl stores no result, so a reader computes it)."""
+    wb = Workbook()
+    ws = wb.active
+    ws.title = "hold"
+    ws.append(["地址", "名称", "DEC", "备注", "合计"])
+    rows = [[0, "距离", 12, "mm", "=SUM(A2:A6)"],
+            [1, "时间", 1.5, "us", "=A3*2"],
+            [2, "温度", -40, "", None],
+            [3, "状态", 123456789012, "007", None],
+            [4, "比例", 0.25, "", None]]
+    for row in rows:
+        ws.append(row)
+    ws["A2"].number_format = "0.00"
+    wb.save(path)
+
+
 def libreoffice_copy(source, target):
     with tempfile.TemporaryDirectory() as out, tempfile.TemporaryDirectory() as profile:
         subprocess.run(["soffice", "--headless", "-env:UserInstallation=file://" + profile,
@@ -95,6 +113,7 @@ def main():
     large = os.path.join(HERE, "openpyxl_large.xlsx")
     protocol_workbook(protocol)
     large_workbook(large)
+    numbers_workbook(os.path.join(HERE, "openpyxl_numbers.xlsx"))
     libreoffice_copy(protocol, os.path.join(HERE, "libreoffice_protocol.xlsx"))
     libreoffice_copy(large, os.path.join(HERE, "libreoffice_large.xlsx"))
     return 0

@@ -3,7 +3,8 @@
 // of a small stored (uncompressed) workbook, so the XML reader is reached
 // without the zip checksums in the way. Every sheet is listed and read; a
 // sheet that reads is written back with new texts and must read back with
-// them. Results are codes, never a crash, a hang or runaway memory.
+// them. Results are codes, never a crash, a hang or runaway memory, and
+// every error comes with a reason.
 #include <cstddef>
 #include <cstdint>
 
@@ -114,12 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return 0;
         file.write(input.startsWith("PK") ? input : workbookAround(input));
     }
-    const QStringList sheets = MyXlsx::listSheets(path);
+    QString error;
+    const QStringList sheets = MyXlsx::listSheets(path, &error);
     for (const QString &sheet : sheets) {
         QStringList header;
         QList<QStringList> rows;
-        const int result = MyXlsx::readSheet(path, sheet, header, rows);
-        if (result != 0 && result != -4)
+        const int result = MyXlsx::readSheet(path, sheet, header, rows, &error);
+        if ((result != 0 && result != -4) || (result != 0) == error.isEmpty())
             __builtin_trap();
         if (result != 0)
             continue;
@@ -131,7 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         for (QString &text : header)
             text.prepend(QLatin1Char('x'));
-        if (MyXlsx::writeSheet(path, sheet, header, rows) != 0)
+        const int written = MyXlsx::writeSheet(path, sheet, header, rows, &error);
+        if ((written != 0) == error.isEmpty())
+            __builtin_trap();
+        if (written != 0)
             continue;  // a sheet the writer refuses stays as it was
         QStringList header2;
         QList<QStringList> rows2;

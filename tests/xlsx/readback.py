@@ -4,13 +4,21 @@
     readback.py openpyxl FILE   every sheet through openpyxl:
                                 {"sheets": [...], "<sheet>": {"A1": [text, data_type, bold, fill], ...}}
     readback.py csv FILE OUTDIR the first sheet as LibreOffice exports it to CSV: [[text, ...], ...]
+    readback.py entries FILE [PASSWORD]
+                                the zip records as stored, through zipfile:
+                                {"entries": [{"name": hex, "flags", "method", "extra": hex, "local": md5, ...}],
+                                 "readable": true when every entry decompresses with its CRC (PASSWORD for
+                                 encrypted ones)}
 """
 import csv
+import hashlib
 import json
 import os
 import subprocess
 import sys
+import struct
 import tempfile
+import zipfile
 
 
 def with_openpyxl(path):
@@ -42,9 +50,42 @@ def with_libreoffice(path, outdir):
         return list(csv.reader(f))
 
 
+def zip_entries(path, password=None):
+    entries = []
+    readable = True
+    with zipfile.ZipFile(path) as z, open(path, "rb") as f:
+        for info in z.infolist():
+            utf8 = bool(info.flag_bits & 0x800)
+            f.seek(info.header_offset)
+            header = f.read(30)
+            name_length, extra_length = struct.unpack("<HH", header[26:30])
+            name_and_extra = f.read(name_length + extra_length)
+            data = f.read(info.compress_size)
+            descriptor = b""
+            if info.flag_bits & 0x08:
+                descriptor = f.read(16)
+                if descriptor[:4] != b"PK\x07\x08":
+                    descriptor = descriptor[:12]
+            entries.append({
+                "name": info.filename.encode("utf-8" if utf8 else "cp437").hex(),
+                "flags": info.flag_bits, "method": info.compress_type, "crc": info.CRC,
+                "extra": info.extra.hex(), "localExtra": name_and_extra[name_length:].hex(),
+                "created": [info.create_system, info.create_version], "external": info.external_attr,
+                "time": list(info.date_time), "comment": info.comment.hex(),
+                "local": hashlib.md5(header + name_and_extra + data + descriptor).hexdigest(),
+            })
+            try:
+                z.read(info, pwd=password.encode() if password else None)
+            except Exception:
+                readable = False
+    return {"entries": entries, "readable": readable}
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "openpyxl":
         result = with_openpyxl(sys.argv[2])
+    elif sys.argv[1] == "entries":
+        result = zip_entries(sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
     else:
         result = with_libreoffice(sys.argv[2], sys.argv[3])
     json.dump(result, sys.stdout, ensure_ascii=False)

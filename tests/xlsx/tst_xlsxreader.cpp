@@ -1,8 +1,8 @@
-#include <QTemporaryDir>
+// The reader: cell values, package shapes, damaged files, XML details.
 #include <QtTest>
 
-#include "workbookbuilder.h"
 #include "xlsxdocument.h"
+#include "xlsxsuite.h"
 
 using Xlsx::CellRange;
 
@@ -39,17 +39,13 @@ private slots:
     void damaged();
     void xml_data();
     void xml();
+    void characterReferences_data();
+    void characterReferences();
+    void attributeValues();
 
 private:
-    QTemporaryDir m_dir;
-    int m_serial = 0;
-    QString store(const Parts &parts, const QString &lieAbout = QString())
-    {
-        const QString path = m_dir.filePath(QStringLiteral("w%1.xlsx").arg(++m_serial));
-        if (!builder::writeZip(path, parts, lieAbout))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    suite::WorkDir m_dir;
+    QString store(const Parts &parts, const QString &lieAbout = QString()) { return m_dir.store(parts, lieAbout); }
 };
 
 void TestXlsxReader::cells_data()
@@ -370,6 +366,65 @@ void TestXlsxReader::xml()
         QCOMPARE(doc.read(1, 1).toString(), a1);
     else
         QVERIFY2(doc.errorString().contains(error), qPrintable(doc.errorString()));
+}
+
+void TestXlsxReader::characterReferences_data()
+{
+    QTest::addColumn<QByteArray>("text");  // as written inside <t>
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("decimal") << QByteArray("&#65;&#66;") << true << "AB";
+    QTest::newRow("hexadecimal") << QByteArray("&#x41;&#x6a;&#x6A;") << true << "Ajj";
+    QTest::newRow("CJK") << QByteArray("&#22320;&#x5740;") << true << QString::fromUtf8("地址");
+    QTest::newRow("beyond the BMP") << QByteArray("&#x1F600;") << true << QString::fromUtf8("😀");
+    QTest::newRow("nine digits, leading zeros") << QByteArray("&#000000065;") << true << "A";
+    QTest::newRow("ten digits") << QByteArray("&#0000000065;") << false << QString();
+    QTest::newRow("predefined entities") << QByteArray("a&amp;b&lt;&gt;&quot;&apos;") << true << "a&b<>\"'";
+    QTest::newRow("line ends") << QByteArray("a\r\nb\rc") << true << "a\nb\nc";
+    QTest::newRow("upper-case X") << QByteArray("&#X41;") << false << QString();
+    QTest::newRow("no digits") << QByteArray("&#;") << false << QString();
+    QTest::newRow("no hex digits") << QByteArray("&#x;") << false << QString();
+    QTest::newRow("NUL") << QByteArray("&#0;") << false << QString();
+    QTest::newRow("surrogate") << QByteArray("&#xD800;") << false << QString();
+    QTest::newRow("beyond Unicode") << QByteArray("&#x110000;") << false << QString();
+    QTest::newRow("unknown entity") << QByteArray("&nbsp;") << false << QString();
+    QTest::newRow("unterminated") << QByteArray("&#65") << false << QString();
+}
+
+void TestXlsxReader::characterReferences()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, readable);
+    QFETCH(QString, value);
+
+    const QString path = store(builder::workbook(
+        {builder::worksheet("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" + text + "</t></is></c></row>")}));
+    XlsxDocument doc(path);
+    QCOMPARE(doc.selectSheet("Sheet1", XlsxDocument::ForEditing), readable);
+    if (!readable) {
+        QVERIFY(!doc.errorString().isEmpty());
+        QVERIFY(!doc.write(1, 1, "x"));
+        return;
+    }
+    QCOMPARE(doc.read(1, 1).toString(), value);
+    // The same text written back leaves the cell as it was.
+    QVERIFY(doc.write(1, 1, value));
+    QVERIFY(doc.save());
+    QVERIFY(suite::entryData(path, "xl/worksheets/sheet1.xml").contains("<t>" + text + "</t>"));
+}
+
+void TestXlsxReader::attributeValues()
+{
+    // In attributes a literal tab or line end reads as a space; a reference
+    // to one stays what it names.
+    Parts parts = builder::workbook({builder::worksheet("")});
+    QByteArray book = builder::part(parts, "xl/workbook.xml");
+    book.replace("name=\"Sheet1\"", "name=\"X&amp;&#x41;&#9;\tY\r\nZ\"");
+    builder::setPart(parts, "xl/workbook.xml", book);
+    XlsxDocument doc(store(parts));
+    QVERIFY2(doc.isLoaded(), qPrintable(doc.errorString()));
+    QCOMPARE(doc.sheetNames(), QStringList{QStringLiteral("X&A\t Y Z")});
 }
 
 QTEST_GUILESS_MAIN(TestXlsxReader)

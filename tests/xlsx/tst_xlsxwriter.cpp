@@ -1,54 +1,23 @@
+// The writer: patched sheet XML, texts and formulas, edits in any order, the
+// rest of the package kept, and packages whose parts lie far from the end.
+#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include "workbookbuilder.h"
 #include "xlsxdocument.h"
+#include "xlsxsuite.h"
+
+using suite::entries;
+using suite::entryCount;
+using suite::entryData;
 
 namespace {
 
-struct Entry
+QByteArray sheetDataOf(const QByteArray &xml)
 {
-    QString name;
-    QByteArray raw;  // as stored, still compressed
-    QByteArray data;
-    quint32 crc = 0;
-};
-
-QList<Entry> entries(const QString &path)
-{
-    QList<Entry> list;
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdUnzip))
-        return list;
-    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
-        Entry e;
-        QuaZipFileInfo64 info;
-        zip.getCurrentFileInfo(&info);
-        e.name = info.name;
-        e.crc = info.crc;
-        QuaZipFile raw(&zip);
-        int method = 0;
-        raw.open(QIODevice::ReadOnly, &method, nullptr, true);
-        e.raw = raw.readAll();
-        raw.close();
-        QuaZipFile file(&zip);
-        file.open(QIODevice::ReadOnly);
-        e.data = file.readAll();
-        file.close();
-        list.append(e);
-    }
-    return list;
-}
-
-QByteArray entryData(const QString &path, const QString &name)
-{
-    const QList<Entry> list = entries(path);
-    for (const Entry &e : list) {
-        if (e.name == name)
-            return e.data;
-    }
-    return QByteArray();
+    const int start = xml.indexOf("<sheetData>");
+    const int end = xml.indexOf("</sheetData>");
+    return start < 0 || end < 0 ? QByteArray() : xml.mid(start + 11, end - start - 11);
 }
 
 } // namespace
@@ -64,21 +33,18 @@ private slots:
     void texts();
     void formulas_data();
     void formulas();
+    void editOrder_data();
+    void editOrder();
     void keepsTheRestOfTheSheet();
     void prefixedNamespace();
     void keepsOtherPartsByteForByte();
     void reportsSaveFailure();
+    void partsFarFromTheEnd_data();
+    void partsFarFromTheEnd();
 
 private:
-    QTemporaryDir m_dir;
-    int m_serial = 0;
-    QString store(const Parts &parts)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("w%1.xlsx").arg(++m_serial));
-        if (!builder::writeZip(path, parts))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    suite::WorkDir m_dir;
+    QString store(const Parts &parts) { return m_dir.store(parts); }
     // Writes "B2=text" items into Sheet1 and saves.
     bool writeAndSave(const QString &path, const QStringList &writes)
     {
@@ -107,10 +73,35 @@ void TestXlsxWriter::patch_data()
         << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"3\"><v>12</v></c></row>") << QStringList{"A1=abc"}
         << QStringList{"A1=abc"} << QStringList{"A1"}
         << QStringList{"<c r=\"A1\" s=\"3\" t=\"inlineStr\"><is><t>abc</t></is></c>", "<dimension ref=\"A1\"/>"};
-    QTest::newRow("a number written back becomes text")
-        << QByteArray("<row r=\"1\"><c r=\"A1\"><v>12</v></c></row>") << QStringList{"A1=12"}
-        << QStringList{"A1=12"} << QStringList{"A1"}
-        << QStringList{"<c r=\"A1\" t=\"inlineStr\"><is><t>12</t></is></c>"};
+    QTest::newRow("a number written back keeps its form")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"3\"><v>12.0</v></c><c r=\"B1\" t=\"b\"><v>1</v></c>"
+                      "<c r=\"C1\"><f>A1*2</f><v>24</v></c></row>")
+        << QStringList{"A1=12", "B1=true", "C1=24"} << QStringList{"A1=12", "B1=true", "C1=24"}
+        << QStringList{"A1", "B1", "C1"}
+        << QStringList{"<c r=\"A1\" s=\"3\"><v>12.0</v></c><c r=\"B1\" t=\"b\"><v>1</v></c>"
+                       "<c r=\"C1\"><f>A1*2</f><v>24</v></c>"};
+    QTest::newRow("a changed number stays a number")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"3\"><v>12</v></c><c r=\"B1\" t=\"n\"><v>1</v></c>"
+                      "<c r=\"C1\"><f>A1*2</f><v>24</v></c><c r=\"D1\"><v>5</v></c></row>")
+        << QStringList{"A1=-40.5", "B1=123456789012", "C1=7", "D1=0.25"}
+        << QStringList{"A1=-40.5", "B1=123456789012", "C1=7", "D1=0.25"} << QStringList{"A1", "B1", "C1", "D1"}
+        << QStringList{"<c r=\"A1\" s=\"3\"><v>-40.5</v></c><c r=\"B1\"><v>123456789012</v></c>"
+                       "<c r=\"C1\"><v>7</v></c><c r=\"D1\"><v>0.25</v></c>"};
+    // A number would not keep these texts, and text cells and new cells stay text.
+    QTest::newRow("texts that are not plain numbers, and cells that held none")
+        << QByteArray("<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>2</v></c><c r=\"C1\"><v>3</v></c>"
+                      "<c r=\"D1\"><v>4</v></c><c r=\"E1\" t=\"inlineStr\"><is><t>x</t></is></c>"
+                      "<c r=\"F1\" t=\"b\"><v>0</v></c></row>")
+        << QStringList{"A1=007", "B1=+5", "C1=1.50", "D1=1e3", "E1=12", "F1=1", "G1=8"}
+        << QStringList{"A1=007", "B1=+5", "C1=1.50", "D1=1e3", "E1=12", "F1=1", "G1=8"}
+        << QStringList{"A1", "B1", "C1", "D1", "E1", "F1", "G1"}
+        << QStringList{"<c r=\"A1\" t=\"inlineStr\"><is><t>007</t></is></c>",
+                       "<c r=\"B1\" t=\"inlineStr\"><is><t>+5</t></is></c>",
+                       "<c r=\"C1\" t=\"inlineStr\"><is><t>1.50</t></is></c>",
+                       "<c r=\"D1\" t=\"inlineStr\"><is><t>1e3</t></is></c>",
+                       "<c r=\"E1\" t=\"inlineStr\"><is><t>12</t></is></c>",
+                       "<c r=\"F1\" t=\"inlineStr\"><is><t>1</t></is></c>",
+                       "<c r=\"G1\" t=\"inlineStr\"><is><t>8</t></is></c>"};
     QTest::newRow("new cells and rows in ascending order")
         << QByteArray("<row r=\"2\" spans=\"1:4\"><c r=\"A2\"><v>1</v></c><c r=\"D2\"><v>4</v></c></row>"
                       "<row r=\"5\"><c r=\"A5\"><v>5</v></c></row>")
@@ -131,7 +122,8 @@ void TestXlsxWriter::patch_data()
         << QByteArray("<row r=\"1\"><c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c><c r=\"B1\" s=\"2\"><v>7</v></c></row>"
                       "<row r=\"9\"><c r=\"H9\" s=\"4\" t=\"b\"><v>1</v></c></row>")
         << QStringList{"B1=8"} << QStringList{"A1=shared", "B1=8", "H9=true"} << QStringList{"A1", "B1", "H9"}
-        << QStringList{"<c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c>", "<c r=\"H9\" s=\"4\" t=\"b\"><v>1</v></c>"};
+        << QStringList{"<c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c>", "<c r=\"B1\" s=\"2\"><v>8</v></c>",
+                       "<c r=\"H9\" s=\"4\" t=\"b\"><v>1</v></c>"};
 }
 
 void TestXlsxWriter::patch()
@@ -265,6 +257,57 @@ void TestXlsxWriter::formulas()
     QCOMPARE(doc.read(1, 1).toString(), QString("1"));
 }
 
+void TestXlsxWriter::editOrder_data()
+{
+    QTest::addColumn<QStringList>("writes");
+
+    // Every order ends with A1=x, B1=b, A2=n and A3 emptied.
+    QTest::newRow("ascending") << QStringList{"1,1=x", "1,2=b", "2,1=n", "3,1="};
+    QTest::newRow("descending") << QStringList{"3,1=", "2,1=n", "1,2=b", "1,1=x"};
+    QTest::newRow("rewrites, the last one counts") << QStringList{"1,2=zz", "3,1=y", "1,1=q", "2,1=n", "1,2=b",
+                                                                 "3,1=", "1,1=x"};
+    QTest::newRow("a rewrite before any other write")
+        << QStringList{"1,1=q", "1,1=x", "3,1=", "1,2=b", "2,1=n"};
+}
+
+void TestXlsxWriter::editOrder()
+{
+    QFETCH(QStringList, writes);
+
+    // A1 was a number and becomes text; B1 keeps its text and so its element;
+    // row 2 is new and goes before row 3; A3 loses its value, keeps its style.
+    const QByteArray sheetData = "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\" t=\"inlineStr\"><is><t>b</t></is></c>"
+                                 "</row><row r=\"3\"><c r=\"A3\" s=\"2\"><v>3</v></c></row>";
+    const QByteArray expected = "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c>"
+                                "<c r=\"B1\" t=\"inlineStr\"><is><t>b</t></is></c></row>"
+                                "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>n</t></is></c></row>"
+                                "<row r=\"3\"><c r=\"A3\" s=\"2\"/></row>";
+
+    for (const auto mode : {XlsxDocument::ForReading, XlsxDocument::ForEditing}) {
+        const QString path = store(builder::workbook({builder::worksheet(sheetData)}));
+        QVERIFY(!path.isEmpty());
+        XlsxDocument doc(path);
+        QVERIFY2(doc.selectSheet("Sheet1", mode), qPrintable(doc.errorString()));
+        for (const QString &w : writes) {
+            const int comma = w.indexOf(','), eq = w.indexOf('=');
+            QVERIFY(doc.write(w.left(comma).toInt(), w.mid(comma + 1, eq - comma - 1).toInt(), w.mid(eq + 1)));
+        }
+        QCOMPARE(doc.read(1, 1).toString(), QStringLiteral("x"));
+        QCOMPARE(doc.read(1, 2).toString(), QStringLiteral("b"));
+        QCOMPARE(doc.read(2, 1).toString(), QStringLiteral("n"));
+        QVERIFY(!doc.read(3, 1).isValid());
+        QCOMPARE(doc.dimension().toString(), QStringLiteral("A1:B2"));
+        QVERIFY2(doc.save(), qPrintable(doc.errorString()));
+
+        const QByteArray xml = entryData(path, "xl/worksheets/sheet1.xml");
+        QCOMPARE(sheetDataOf(xml), expected);
+        QVERIFY(xml.contains("<dimension ref=\"A1:B2\"/>"));
+        // Saving twice writes the same edits again, not edits on edits.
+        QVERIFY(doc.save());
+        QCOMPARE(entryData(path, "xl/worksheets/sheet1.xml"), xml);
+    }
+}
+
 void TestXlsxWriter::keepsTheRestOfTheSheet()
 {
     const QByteArray head =
@@ -314,15 +357,14 @@ void TestXlsxWriter::prefixedNamespace()
 
 void TestXlsxWriter::keepsOtherPartsByteForByte()
 {
-    const QString path = m_dir.filePath("lo.xlsx");
-    QVERIFY(QFile::copy(QStringLiteral(RURODUR_TEST_DATA "/libreoffice_protocol.xlsx"), path));
-    const QList<Entry> before = entries(path);
+    const QString path = m_dir.copy("libreoffice_protocol.xlsx");
+    const QList<suite::Entry> before = entries(path);
     XlsxDocument doc(path);
     QVERIFY(doc.selectSheet("holding"));
     QVERIFY(doc.write(2, 5, "changed"));
     QVERIFY(doc.save());
 
-    const QList<Entry> after = entries(path);
+    const QList<suite::Entry> after = entries(path);
     QCOMPARE(after.size(), before.size());
     int changed = 0;
     for (int i = 0; i < before.size(); ++i) {
@@ -342,7 +384,7 @@ void TestXlsxWriter::reportsSaveFailure()
 {
     // The folder disappears between reading and saving: no place for the
     // temporary file, whatever the user's rights.
-    QTemporaryDir sub(m_dir.filePath("goneXXXXXX"));
+    QTemporaryDir sub(m_dir.path("goneXXXXXX"));
     const QString path = sub.filePath("a.xlsx");
     QVERIFY(builder::writeZip(path, builder::workbook({builder::worksheet("")})));
     XlsxDocument doc(path);
@@ -352,6 +394,60 @@ void TestXlsxWriter::reportsSaveFailure()
     QVERIFY(!doc.save());
     QVERIFY(doc.errorString().contains(path));
     QVERIFY(!QFileInfo::exists(sub.path()));
+}
+
+void TestXlsxWriter::partsFarFromTheEnd_data()
+{
+    QTest::addColumn<int>("blobBytes");  // incompressible, stored after the sheet
+    QTest::addColumn<int>("padding");    // extra small entries
+
+    QTest::newRow("sheet 600 KiB before the end") << 600 * 1024 << 0;
+    QTest::newRow("zip directory of 4000 entries") << 0 << 4000;
+    QTest::newRow("both") << 300 * 1024 << 4000;
+}
+
+void TestXlsxWriter::partsFarFromTheEnd()
+{
+    QFETCH(int, blobBytes);
+    QFETCH(int, padding);
+
+    Parts parts = builder::workbook({builder::worksheet("<row r=\"1\"><c r=\"A1\"><v>7</v></c>"
+                                                        "<c r=\"B1\" t=\"inlineStr\"><is><t>keep</t></is></c></row>")});
+    QByteArray blob(blobBytes, '\0');
+    QRandomGenerator random(42);
+    for (int i = 0; i < blob.size(); ++i)
+        blob[i] = char(random.bounded(256));
+    if (blobBytes > 0)
+        parts.append({QStringLiteral("xl/media/blob.bin"), blob});
+    for (int i = 0; i < padding; ++i)
+        parts.append({QStringLiteral("xl/media/padding-entry-with-a-long-name-%1.bin").arg(i, 5, 10, QLatin1Char('0')),
+                      QByteArray::number(i)});
+    const QString path = store(parts);
+    QVERIFY(!path.isEmpty());
+    const int entries = entryCount(path);
+    QCOMPARE(entries, 5 + (blobBytes > 0 ? 1 : 0) + padding);
+
+    {
+        XlsxDocument doc(path);
+        QVERIFY2(doc.isLoaded(), qPrintable(doc.errorString()));
+        QVERIFY2(doc.selectSheet("Sheet1", XlsxDocument::ForEditing), qPrintable(doc.errorString()));
+        QCOMPARE(doc.read(1, 1).toDouble(), 7.0);
+        QCOMPARE(doc.read(1, 2).toString(), QStringLiteral("keep"));
+        QVERIFY(doc.write(1, 1, "seven"));
+        QVERIFY2(doc.save(), qPrintable(doc.errorString()));
+    }
+
+    XlsxDocument again(path);
+    QVERIFY2(again.selectSheet("Sheet1"), qPrintable(again.errorString()));
+    QCOMPARE(again.read(1, 1).toString(), QStringLiteral("seven"));
+    QCOMPARE(again.read(1, 2).toString(), QStringLiteral("keep"));
+    QCOMPARE(entryCount(path), entries);
+    if (blobBytes > 0)
+        QCOMPARE(entryData(path, "xl/media/blob.bin"), blob);
+    if (padding > 0)
+        QCOMPARE(entryData(path, QStringLiteral("xl/media/padding-entry-with-a-long-name-%1.bin")
+                                     .arg(padding - 1, 5, 10, QLatin1Char('0'))),
+                 QByteArray::number(padding - 1));
 }
 
 QTEST_GUILESS_MAIN(TestXlsxWriter)
