@@ -63,9 +63,8 @@ void appendText(QByteArray &out, const QString &text)
     out += escapeText(encodeEscapes(text)).toUtf8();
 }
 
-// A plain decimal (optional sign, digits, optional fraction) that reads back
-// as the same text once stored as a number: "12", "-40", "1.5", but not
-// "007", "+5" or "1.50", which a number would not keep.
+// A plain decimal: optional sign, digits, optional fraction ("12", "-40", "+5", "1.50", "007");
+// not "1e3", ".5" or "5.".
 bool isPlainNumber(const QString &text)
 {
     int i = text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+')) ? 1 : 0;
@@ -81,9 +80,14 @@ bool isPlainNumber(const QString &text)
         if (i == fraction)
             return false;
     }
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    return i == text.size() && ok && QVariant(value).toString() == text;
+    return i == text.size();
+}
+
+// The stored form of a plain decimal: the shortest text that reads back as the same double
+// ("+5" is stored as 5, "1.50" as 1.5).
+QString storedNumber(const QString &text)
+{
+    return QVariant(text.toDouble()).toString();
 }
 
 class SheetWriter
@@ -162,7 +166,7 @@ public:
         m_out += "><";
         m_out += m_prefix;
         m_out += "v>";
-        m_out += text.toLatin1();
+        m_out += storedNumber(text).toLatin1();
         m_out += "</";
         m_out += m_prefix;
         m_out += "v></";

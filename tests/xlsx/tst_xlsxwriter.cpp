@@ -87,17 +87,18 @@ void TestXlsxWriter::patch_data()
         << QStringList{"A1=-40.5", "B1=123456789012", "C1=7", "D1=0.25"} << QStringList{"A1", "B1", "C1", "D1"}
         << QStringList{"<c r=\"A1\" s=\"3\"><v>-40.5</v></c><c r=\"B1\"><v>123456789012</v></c>"
                        "<c r=\"C1\"><v>7</v></c><c r=\"D1\"><v>0.25</v></c>"};
-    // A number would not keep these texts, and text cells and new cells stay text.
+    // Plain decimals in a number cell are stored as numbers, in their shortest form; other texts,
+    // text cells and new cells stay text.
     QTest::newRow("texts that are not plain numbers, and cells that held none")
         << QByteArray("<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>2</v></c><c r=\"C1\"><v>3</v></c>"
                       "<c r=\"D1\"><v>4</v></c><c r=\"E1\" t=\"inlineStr\"><is><t>x</t></is></c>"
                       "<c r=\"F1\" t=\"b\"><v>0</v></c></row>")
         << QStringList{"A1=007", "B1=+5", "C1=1.50", "D1=1e3", "E1=12", "F1=1", "G1=8"}
-        << QStringList{"A1=007", "B1=+5", "C1=1.50", "D1=1e3", "E1=12", "F1=1", "G1=8"}
+        << QStringList{"A1=7", "B1=5", "C1=1.5", "D1=1e3", "E1=12", "F1=1", "G1=8"}
         << QStringList{"A1", "B1", "C1", "D1", "E1", "F1", "G1"}
-        << QStringList{"<c r=\"A1\" t=\"inlineStr\"><is><t>007</t></is></c>",
-                       "<c r=\"B1\" t=\"inlineStr\"><is><t>+5</t></is></c>",
-                       "<c r=\"C1\" t=\"inlineStr\"><is><t>1.50</t></is></c>",
+        << QStringList{"<c r=\"A1\"><v>7</v></c>",
+                       "<c r=\"B1\"><v>5</v></c>",
+                       "<c r=\"C1\"><v>1.5</v></c>",
                        "<c r=\"D1\" t=\"inlineStr\"><is><t>1e3</t></is></c>",
                        "<c r=\"E1\" t=\"inlineStr\"><is><t>12</t></is></c>",
                        "<c r=\"F1\" t=\"inlineStr\"><is><t>1</t></is></c>",
