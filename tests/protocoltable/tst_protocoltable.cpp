@@ -1,9 +1,11 @@
 #include "decoding.h"
-#include "mainwindow.h"
 #include "modalcatcher.h"
-#include "mytool.h"
 #include "myconfig.h"
+#include "mytool.h"
+#include "protocoltable.h"
 #include "tablefixture.h"
+#include "testfiles.h"
+#include "windowfixture.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -60,7 +62,7 @@ private slots:
 
 private:
     void openWindow(const QString &workbook, const QString &regsType = QStringLiteral("hold"));
-    QTableWidget *table() const { return child<QTableWidget>(m_window.get(), "tableWidget"); }
+    QTableWidget *table() const { return m_f->table; }
     QString cell(int row, int column) const
     {
         const QTableWidgetItem *item = table()->item(row, column);
@@ -73,35 +75,28 @@ private:
             labels << table()->horizontalHeaderItem(c)->text();
         return labels;
     }
-    void click(const char *button) { child<QPushButton>(m_window.get(), button)->click(); }
+    void click(const char *button) { m_f->child<QPushButton>(button)->click(); }
     void finish(const char *field, const QString &text)
     {
-        QLineEdit *edit = child<QLineEdit>(m_window.get(), field);
+        QLineEdit *edit = m_f->child<QLineEdit>(field);
         edit->setText(text);
         QTest::keyClick(edit, Qt::Key_Return);
     }
-    QString fieldText(const char *field) const
-    {
-        return child<QLineEdit>(m_window.get(), field)->text();
-    }
-    void selectSheet(const QString &name)
-    {
-        child<QComboBox>(m_window.get(), "comboBox_regsType")->setCurrentText(name);
-    }
+    QString fieldText(const char *field) const { return m_f->child<QLineEdit>(field)->text(); }
+    void selectSheet(const QString &name) { m_f->area->setCurrentText(name); }
+    QString copy(const QString &source, const QString &name) const { return m_f->copyIn(source, name); }
 
     QTemporaryDir m_fixtures;
-    std::unique_ptr<Session> m_session;
+    std::unique_ptr<WindowFixture> m_f;
     std::unique_ptr<ModalCatcher> m_catcher;
-    std::unique_ptr<MainWindow> m_window;
     QString m_workbook;
 };
 
-static const QString resolveLine = QStringLiteral("comboBox_regsType : ");
+static const QString resolveFailed = QStringLiteral("解析失败：");
 
 void tst_ProtocolTable::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    DebugLog::install();
     QVERIFY(m_fixtures.isValid());
     const QString error = makeWorkbooks(m_fixtures.path());
     QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -109,27 +104,26 @@ void tst_ProtocolTable::initTestCase()
 
 void tst_ProtocolTable::init()
 {
-    m_session.reset(new Session("tst_protocoltable"));
-    QVERIFY(m_session->isValid());
+    m_f.reset(new WindowFixture(QStringLiteral("tst_protocoltable")));
+    QVERIFY(m_f->isValid());
     m_catcher.reset(new ModalCatcher);
-    m_workbook = m_session->copy(m_fixtures.filePath(QStringLiteral("tables.xlsx")),
-                                 QStringLiteral("tables.xlsx"));
+    m_workbook = m_f->useWorkbook(m_fixtures.filePath(QStringLiteral("tables.xlsx")), QString(),
+                                  QStringLiteral("tables.xlsx"));
     QVERIFY(!m_workbook.isEmpty());
-    DebugLog::clear();
 }
 
 void tst_ProtocolTable::cleanup()
 {
-    m_window.reset();
+    m_f->destroy();
     m_catcher.reset();
-    m_session.reset();
+    m_f.reset();
 }
 
 void tst_ProtocolTable::openWindow(const QString &workbook, const QString &regsType)
 {
     MyConfig::protocolFile = workbook;
     MyConfig::regsType = regsType;
-    m_window.reset(new MainWindow);
+    m_f->create();
 }
 
 void tst_ProtocolTable::resolveShowsSheet()
@@ -147,7 +141,7 @@ void tst_ProtocolTable::resolveShowsSheet()
     QCOMPARE(cell(7, 2), QStringLiteral("0x0015"));
     QCOMPARE(cell(99, 1), QStringLiteral("reg99"));
     QCOMPARE(cell(99, 3), QString());
-    QCOMPARE(DebugLog::count(resolveLine), 1);
+    QCOMPARE(m_f->resolves, 1);
 }
 
 void tst_ProtocolTable::resolveBoundsReadWindow()
@@ -195,7 +189,7 @@ void tst_ProtocolTable::columnRoles()
     QFETCH(bool, editable);
 
     openWindow(m_workbook, sheet);
-    QCOMPARE(child<QComboBox>(m_window.get(), "comboBox_regsType")->currentText(), sheet);
+    QCOMPARE(m_f->area->currentText(), sheet);
     for (int row = 0; row < table()->rowCount(); ++row) {
         const QTableWidgetItem *item = table()->item(row, column);
         QVERIFY(item);
@@ -267,7 +261,7 @@ void tst_ProtocolTable::unusableRuleColumnKeepsCells()
 
     openWindow(m_workbook);
     // Typed but not finished: the resolve runs the field handlers, which cut it to the rows.
-    child<QLineEdit>(m_window.get(), "lineEdit_regsLenRead")->setText(QStringLiteral("50"));
+    m_f->lenRead->setText(QStringLiteral("50"));
 
     selectSheet(sheet);
     QCOMPARE(table()->rowCount(), rows);
@@ -324,19 +318,23 @@ void tst_ProtocolTable::failedResolveChangesNothing()
 {
     QFETCH(QString, path);
 
-    QVERIFY(!m_session->copy(m_workbook, QStringLiteral("upper.XLSX")).isEmpty());
-    QVERIFY(QDir(m_session->path(QString())).mkpath(QStringLiteral("folder.xlsx")));
-    QVERIFY(!m_session->copy(m_fixtures.filePath(QStringLiteral("other.xlsx")),
-                             QStringLiteral("other.xlsx")).isEmpty());
+    QVERIFY(!copy(m_workbook, QStringLiteral("upper.XLSX")).isEmpty());
+    QVERIFY(QDir(m_f->path(QString())).mkpath(QStringLiteral("folder.xlsx")));
+    QVERIFY(!copy(m_fixtures.filePath(QStringLiteral("other.xlsx")), QStringLiteral("other.xlsx")).isEmpty());
     openWindow(m_workbook);
     QCOMPARE(table()->rowCount(), 100);
     table()->item(3, 1)->setText(QStringLiteral("typed"));
-    DebugLog::clear();
+    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
 
-    child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->setText(m_session->path(path));
+    m_f->child<QLineEdit>("lineEdit_protocolFile")->setText(m_f->path(path));
     click("pushButton_resolve");
 
-    QCOMPARE(DebugLog::count(QStringLiteral("resolveFile error.")), 1);
+    // The failure is said on the status bar; the model keeps the sheet it had.
+    QVERIFY2(m_f->status->currentMessage().startsWith(resolveFailed),
+             qPrintable(m_f->status->currentMessage()));
+    QCOMPARE(resolved.count(), 0);
+    QCOMPARE(m_f->model()->loadedFile(), m_workbook);
+    QCOMPARE(m_f->model()->text(3, 1), QStringLiteral("typed"));
     QCOMPARE(m_catcher->count(), 0);
     QCOMPARE(table()->rowCount(), 100);
     QCOMPARE(table()->columnCount(), 6);
@@ -350,8 +348,7 @@ void tst_ProtocolTable::failedResolveChangesNothing()
 
 void tst_ProtocolTable::rowCapAndFullSave()
 {
-    const QString big = m_session->copy(m_fixtures.filePath(QStringLiteral("big.xlsx")),
-                                        QStringLiteral("big.xlsx"));
+    const QString big = copy(m_fixtures.filePath(QStringLiteral("big.xlsx")), QStringLiteral("big.xlsx"));
     openWindow(big);
     QCOMPARE(MyConfig::maxTableRows, 1024);
     QCOMPARE(table()->rowCount(), 1024);
@@ -386,7 +383,7 @@ void tst_ProtocolTable::saveWritesEdits()
 
     table()->item(0, 5)->setText(QStringLiteral(R"("unit":"V")"));
     table()->item(1, 1)->setText(QStringLiteral("renamed"));
-    DebugLog::clear();
+    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
     click("pushButton_protocolSave");
     QCOMPARE(m_catcher->count(), 0);
 
@@ -401,7 +398,7 @@ void tst_ProtocolTable::saveWritesEdits()
     QCOMPARE(readWithOpenpyxl(m_workbook, QStringLiteral("coil")), coilBefore);
 
     // The save resolves the saved sheet again: the edited rule is shown in braces.
-    QCOMPARE(DebugLog::count(resolveLine), 1);
+    QCOMPARE(resolved.count(), 1);
     QCOMPARE(cell(0, 5), QStringLiteral(R"({"unit":"V"})"));
     QCOMPARE(cell(1, 1), QStringLiteral("renamed"));
 
@@ -424,29 +421,30 @@ void tst_ProtocolTable::saveRefused()
 {
     QFETCH(QString, how);
 
-    const QString other = m_session->copy(m_fixtures.filePath(QStringLiteral("tables.xlsx")),
-                                          QStringLiteral("copy.xlsx"));
+    const QString other = copy(m_fixtures.filePath(QStringLiteral("tables.xlsx")), QStringLiteral("copy.xlsx"));
     openWindow(m_workbook);
-    const QByteArray workbookHash = fileHash(m_workbook);
-    const QByteArray otherHash = fileHash(other);
+    const QByteArray workbookHash = fileDigest(m_workbook);
+    const QByteArray otherHash = fileDigest(other);
     QVERIFY(!workbookHash.isEmpty());
     QCOMPARE(table()->rowCount(), 100);
 
     table()->item(1, 1)->setText(QStringLiteral("edited"));
     if (how == QLatin1String("path")) {
-        child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->setText(other);
+        m_f->child<QLineEdit>("lineEdit_protocolFile")->setText(other);
     } else if (how == QLatin1String("sheet")) {
         selectSheet(QStringLiteral("register"));
         QCOMPARE(m_catcher->last().title, QStringLiteral("故障"));
     } else {
         QVERIFY(QFile::remove(other));
-        child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->setText(other);
+        m_f->child<QLineEdit>("lineEdit_protocolFile")->setText(other);
         click("pushButton_resolve");
+        QVERIFY(m_f->status->currentMessage().startsWith(resolveFailed));
         QVERIFY(QFile::copy(m_workbook, other));
-        QCOMPARE(fileHash(other), workbookHash);
+        QCOMPARE(fileDigest(other), workbookHash);
     }
     m_catcher->clear();
-    DebugLog::clear();
+    m_f->messages.clear();
+    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
 
     click("pushButton_protocolSave");
 
@@ -454,10 +452,12 @@ void tst_ProtocolTable::saveRefused()
     QCOMPARE(m_catcher->last().title, QStringLiteral("协议保存失败"));
     QVERIFY2(m_catcher->last().text.contains(QStringLiteral("请先解析")),
              qPrintable(m_catcher->last().text));
-    QCOMPARE(fileHash(m_workbook), workbookHash);
-    QCOMPARE(fileHash(other), how == QLatin1String("failed") ? workbookHash : otherHash);
+    QCOMPARE(fileDigest(m_workbook), workbookHash);
+    QCOMPARE(fileDigest(other), how == QLatin1String("failed") ? workbookHash : otherHash);
     QCOMPARE(cell(1, 1), QStringLiteral("edited"));
-    QCOMPARE(DebugLog::count(resolveLine), 0);
+    // No resolve was attempted, successful or not.
+    QCOMPARE(resolved.count(), 0);
+    QVERIFY(m_f->messages.filter(resolveFailed).isEmpty());
 }
 
 void tst_ProtocolTable::saveFailureKeepsEdits_data()
@@ -476,11 +476,12 @@ void tst_ProtocolTable::saveFailureKeepsEdits()
     QFETCH(QString, how);
 
     openWindow(m_workbook);
-    const QByteArray hashBefore = fileHash(m_workbook);
+    const QByteArray hashBefore = fileDigest(m_workbook);
     QCOMPARE(table()->rowCount(), 100);
     table()->item(1, 1)->setText(QStringLiteral("edited"));
     table()->item(0, 5)->setText(QStringLiteral(R"("unit":"A")"));
-    DebugLog::clear();
+    m_f->messages.clear();
+    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
 
     if (how == QLatin1String("directory")) {
         QVERIFY(QFile::rename(m_workbook, m_workbook + QStringLiteral(".moved")));
@@ -488,7 +489,7 @@ void tst_ProtocolTable::saveFailureKeepsEdits()
         click("pushButton_protocolSave");
         QVERIFY(QFileInfo(m_workbook).isDir());
         QVERIFY(QDir(m_workbook).isEmpty());
-        QCOMPARE(fileHash(m_workbook + QStringLiteral(".moved")), hashBefore);
+        QCOMPARE(fileDigest(m_workbook + QStringLiteral(".moved")), hashBefore);
     } else {
 #ifdef Q_OS_UNIX
         struct rlimit previous;
@@ -500,8 +501,8 @@ void tst_ProtocolTable::saveFailureKeepsEdits()
         click("pushButton_protocolSave");
         setrlimit(RLIMIT_FSIZE, &previous);
         std::signal(SIGXFSZ, oldHandler);
-        QCOMPARE(fileHash(m_workbook), hashBefore);
-        const QStringList left = QDir(m_session->path(QString())).entryList(QDir::Files);
+        QCOMPARE(fileDigest(m_workbook), hashBefore);
+        const QStringList left = QDir(m_f->path(QString())).entryList(QDir::Files);
         QVERIFY2(left.size() == 1, qPrintable(left.join(QLatin1Char(' '))));
 #else
         QSKIP("needs a process file size limit");
@@ -513,28 +514,30 @@ void tst_ProtocolTable::saveFailureKeepsEdits()
     QVERIFY2(m_catcher->last().text.contains(m_workbook), qPrintable(m_catcher->last().text));
     QCOMPARE(cell(1, 1), QStringLiteral("edited"));
     QCOMPARE(cell(0, 5), QStringLiteral(R"("unit":"A")"));
-    QCOMPARE(DebugLog::count(resolveLine), 0);
+    QCOMPARE(resolved.count(), 0);
+    QVERIFY(m_f->messages.filter(resolveFailed).isEmpty());
 }
 
 void tst_ProtocolTable::pickerCancelRestoresPath()
 {
     openWindow(m_workbook);
-    QLineEdit *path = child<QLineEdit>(m_window.get(), "lineEdit_protocolFile");
+    QLineEdit *path = m_f->child<QLineEdit>("lineEdit_protocolFile");
     path->setText(QStringLiteral("typed.xlsx"));
-    DebugLog::clear();
+    m_f->messages.clear();
+    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
 
     click("pushButton_protocolFile"); // the catcher closes the file dialog: cancelled
 
     QCOMPARE(m_catcher->count(), 1);
     QCOMPARE(path->text(), m_workbook);
-    QCOMPARE(child<QComboBox>(m_window.get(), "comboBox_regsType")->count(), 8);
-    QCOMPARE(DebugLog::count(resolveLine), 0);
+    QCOMPARE(m_f->area->count(), 8);
+    QCOMPARE(resolved.count(), 0);
+    QVERIFY(m_f->messages.filter(resolveFailed).isEmpty());
 }
 
 void tst_ProtocolTable::pickerNewWorkbookResolvesFirstSheet()
 {
-    const QString other = m_session->copy(m_fixtures.filePath(QStringLiteral("other.xlsx")),
-                                          QStringLiteral("other.xlsx"));
+    const QString other = copy(m_fixtures.filePath(QStringLiteral("other.xlsx")), QStringLiteral("other.xlsx"));
     openWindow(m_workbook);
     m_catcher.reset(); // the dialog is answered below
 
@@ -550,38 +553,39 @@ void tst_ProtocolTable::pickerNewWorkbookResolvesFirstSheet()
         chosen = true;
     });
     chooser.start(5);
-    DebugLog::clear();
+    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
     click("pushButton_protocolFile");
     QVERIFY(chosen);
 
-    const QComboBox *areas = child<QComboBox>(m_window.get(), "comboBox_regsType");
-    QCOMPARE(child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->text(), other);
+    const QComboBox *areas = m_f->area;
+    QCOMPARE(m_f->child<QLineEdit>("lineEdit_protocolFile")->text(), other);
     QCOMPARE(areas->count(), 2);
     QCOMPARE(areas->itemText(0), QStringLiteral("保持寄存器"));
     QCOMPARE(areas->itemText(1), QStringLiteral("输入寄存器"));
     QCOMPARE(areas->currentText(), QStringLiteral("保持寄存器"));
-    QCOMPARE(DebugLog::count(resolveLine), 1);
+    QCOMPARE(resolved.count(), 1);
+    QCOMPARE(m_f->model()->loadedFile(), other);
     QCOMPARE(table()->rowCount(), 12);
     QCOMPARE(table()->columnCount(), 4);
     QCOMPARE(cell(11, 1), QStringLiteral("other11"));
 
     // The chosen path is now the one a cancelled picker falls back to.
     m_catcher.reset(new ModalCatcher);
-    child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->setText(QStringLiteral("typed.xlsx"));
+    m_f->child<QLineEdit>("lineEdit_protocolFile")->setText(QStringLiteral("typed.xlsx"));
     click("pushButton_protocolFile");
-    QCOMPARE(child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->text(), other);
-    QCOMPARE(DebugLog::count(resolveLine), 1);
+    QCOMPARE(m_f->child<QLineEdit>("lineEdit_protocolFile")->text(), other);
+    QCOMPARE(resolved.count(), 1);
 }
 
 // The workbook shipped beside the program, for the simulated sensor.
 void tst_ProtocolTable::sampleWorkbookAreas()
 {
-    const QString sample = m_session->copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
-                                           QStringLiteral("modbus.xlsx"));
+    const QString sample = copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
+                                QStringLiteral("modbus.xlsx"));
     QVERIFY(!sample.isEmpty());
     openWindow(sample, QString());
 
-    const QComboBox *areas = child<QComboBox>(m_window.get(), "comboBox_regsType");
+    const QComboBox *areas = m_f->area;
     QCOMPARE(areas->count(), 4);
     QCOMPARE(registerTypeOf(areas->itemText(0)), QModbusDataUnit::HoldingRegisters);
     QCOMPARE(registerTypeOf(areas->itemText(1)), QModbusDataUnit::InputRegisters);
@@ -604,7 +608,7 @@ void tst_ProtocolTable::sampleWorkbookAreas()
 
     const int rows[] = { 3, 8, 8 };
     for (int i = 1; i < 4; ++i) {
-        child<QComboBox>(m_window.get(), "comboBox_regsType")->setCurrentIndex(i);
+        m_f->area->setCurrentIndex(i);
         QCOMPARE(table()->rowCount(), rows[i - 1]);
     }
     QCOMPARE(m_catcher->count(), 0);
@@ -639,10 +643,10 @@ void tst_ProtocolTable::sampleWorkbookRules()
     QFETCH(int, raw);
     QFETCH(QString, shown);
 
-    const QString sample = m_session->copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
-                                           QStringLiteral("modbus.xlsx"));
+    const QString sample = copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
+                                QStringLiteral("modbus.xlsx"));
     openWindow(sample, QString());
-    child<QComboBox>(m_window.get(), "comboBox_regsType")->setCurrentIndex(area);
+    m_f->area->setCurrentIndex(area);
     QVERIFY(table()->rowCount() > row);
 
     QString text = cell(row, headerLabels().indexOf(QStringLiteral("JSON解析")));
