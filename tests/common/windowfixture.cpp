@@ -110,6 +110,11 @@ QString WindowFixture::useWorkbook(const QString &source, const QString &area, c
     return target;
 }
 
+QString WindowFixture::useModbusWorkbook(const QString &area)
+{
+    return useWorkbook(QStringLiteral(RURODUR_TEST_DATA "/modbus/registers.xlsx"), area);
+}
+
 void WindowFixture::useLine(const QString &port)
 {
     MyConfig::serialName = port;

@@ -36,6 +36,8 @@ public:
     WindowFixture &operator=(const WindowFixture &) = delete;
 
     bool isValid() const { return m_valid; }
+    // The sandbox, current while the fixture lives.
+    QString directory() const { return m_dir.path(); }
     QString path(const QString &name) const { return m_dir.filePath(name); }
     // Copies a file into the sandbox as `name`, writable, replacing any file of that name;
     // the copy's path, or an empty text when the copy failed.
@@ -44,6 +46,9 @@ public:
     // `area` the stored area; the copy's path.
     QString useWorkbook(const QString &source, const QString &area = QString(),
                         const QString &name = QStringLiteral("registers.xlsx"));
+    // The Modbus suites' workbook (tests/data/modbus/make_workbook.py) as the stored protocol
+    // file, with `area` the stored area.
+    QString useModbusWorkbook(const QString &area = QStringLiteral("hold"));
     // Stores a serial line at 115200 8N1 on `port`.
     void useLine(const QString &port);
     // Starts the simulated sensor with `simArgs` on a line of its own and stores that line;
@@ -118,6 +123,12 @@ private:
     std::unique_ptr<MainWindow> m_window;
     QObject *m_styleRecorder = nullptr;
 };
+
+// Columns of the Modbus suites' workbook (useModbusWorkbook()).
+namespace modbusworkbook {
+enum Column { AddrColumn = 0, NameColumn = 1, HexColumn = 2, DecColumn = 3, DisplayColumn = 4,
+              RuleColumn = 5 };
+} // namespace modbusworkbook
 
 // Status texts and style sheets of the status field, as the window shows them.
 namespace windowtext {

@@ -319,7 +319,7 @@ void tst_ProtocolTable::failedResolveChangesNothing()
     QFETCH(QString, path);
 
     QVERIFY(!copy(m_workbook, QStringLiteral("upper.XLSX")).isEmpty());
-    QVERIFY(QDir(m_f->path(QString())).mkpath(QStringLiteral("folder.xlsx")));
+    QVERIFY(QDir(m_f->directory()).mkpath(QStringLiteral("folder.xlsx")));
     QVERIFY(!copy(m_fixtures.filePath(QStringLiteral("other.xlsx")), QStringLiteral("other.xlsx")).isEmpty());
     openWindow(m_workbook);
     QCOMPARE(table()->rowCount(), 100);
@@ -502,7 +502,7 @@ void tst_ProtocolTable::saveFailureKeepsEdits()
         setrlimit(RLIMIT_FSIZE, &previous);
         std::signal(SIGXFSZ, oldHandler);
         QCOMPARE(fileDigest(m_workbook), hashBefore);
-        const QStringList left = QDir(m_f->path(QString())).entryList(QDir::Files);
+        const QStringList left = QDir(m_f->directory()).entryList(QDir::Files);
         QVERIFY2(left.size() == 1, qPrintable(left.join(QLatin1Char(' '))));
 #else
         QSKIP("needs a process file size limit");
