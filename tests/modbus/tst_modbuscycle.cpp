@@ -87,7 +87,8 @@ void TestModbusCycle::periodHonoured()
 void TestModbusCycle::slowDeviceNoOverlap()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "150" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "150" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
@@ -154,7 +155,8 @@ void TestModbusCycle::periodZero()
 void TestModbusCycle::untickRepeatStops()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "100" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "100" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
@@ -174,7 +176,8 @@ void TestModbusCycle::failedReplyKeepsCycling()
 {
     WindowFixture &h = *m_f;
     // Requests 1 and 2 (first attempt and retry) are dropped, the rest answered.
-    QVERIFY2(h.startSimulator({ "--static", "--drop-every", "1" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--drop-every", "1" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
@@ -195,7 +198,8 @@ void TestModbusCycle::failedReplyKeepsCycling()
 void TestModbusCycle::writeEndsCycle()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "150" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "150" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
@@ -226,7 +230,8 @@ void TestModbusCycle::writeEndsCycle()
 void TestModbusCycle::waitingWriteDroppedWhenLineCloses()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 

@@ -100,7 +100,8 @@ void TestModbusLink::openAndClose()
 void TestModbusLink::closeClearsPendingRequest()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "400" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "400" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
@@ -186,7 +187,8 @@ void TestModbusLink::lineVanishes()
 void TestModbusLink::windowClosedWithReplyOutstanding()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);

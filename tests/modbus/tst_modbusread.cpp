@@ -62,7 +62,8 @@ void TestModbusRead::cleanup()
 void TestModbusRead::holdingRegisters()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--set", "hr:0=125,0xFF38,1234,0x00AB" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--set", "hr:0=125,0xFF38,1234,0x00AB" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 4);
@@ -133,7 +134,8 @@ void TestModbusRead::bitAreas()
 void TestModbusRead::readWindowShrunkBeforeReply()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300", "--set", "hr:0=1,2,3,4,5,6,7,8,9,10" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300", "--set", "hr:0=1,2,3,4,5,6,7,8,9,10" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 10);
@@ -152,7 +154,8 @@ void TestModbusRead::readWindowShrunkBeforeReply()
 void TestModbusRead::pressWhileOutstanding()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
@@ -205,7 +208,8 @@ void TestModbusRead::failedReplies()
     QFETCH(QString, outcome);
     QFETCH(int, served);
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator(QStringList({ "--static", "--set", "hr:0=7,8,9" }) + faults), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator(QStringList({ "--static", "--set", "hr:0=7,8,9" }) + faults),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
@@ -262,7 +266,8 @@ void TestModbusRead::refusedBeforeSending()
     QFETCH(QString, text);
     QFETCH(QString, logged);
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--address", "247" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--address", "247" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.repeat->setChecked(true);
@@ -332,7 +337,8 @@ void TestModbusRead::fieldsTheDeviceRefuses()
 void TestModbusRead::areaSwitchedDuringRead()
 {
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300", "--set", "hr:0=7,8,9" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300", "--set", "hr:0=7,8,9" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
@@ -360,7 +366,8 @@ void TestModbusRead::changeMarking()
 {
     QFETCH(bool, warn);
     WindowFixture &h = *m_f;
-    QVERIFY2(h.startSimulator({ "--static", "--set", "hr:0=1,2" }), qPrintable(h.sim().errorString()));
+    QVERIFY2(h.startSimulator({ "--static", "--set", "hr:0=1,2" }),
+             qPrintable(h.sim().errorString()));
     MyConfig::changeWarnEnable = warn;
     h.create();
     QVERIFY(h.open());

@@ -1,6 +1,8 @@
 #ifndef TABLEFIXTURE_H
 #define TABLEFIXTURE_H
 
+#include "protocoltable.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -8,7 +10,7 @@
 #include <QStringList>
 
 // Shared by the protocol table suites: fixture workbooks written by openpyxl (see
-// make_fixtures.py), and sheets read back by openpyxl.
+// make_fixtures.py), sheets read back by openpyxl, and sheets given to the model as texts.
 namespace tablefixture {
 
 inline const char *python() { return "/usr/bin/python3"; }
@@ -49,6 +51,37 @@ sys.stdout.write(json.dumps(rows))
         rows.append(texts);
     }
     return rows;
+}
+
+// Holding registers from `start` with `values`, as a reply brings them.
+inline QModbusDataUnit registers(int start, const QVector<quint16> &values)
+{
+    return QModbusDataUnit(QModbusDataUnit::HoldingRegisters, start, values);
+}
+
+// The six titles of a protocol sheet, one per role and a free one.
+inline const QStringList usualTitles = { "地址", "名称", "16进制", "10进制", "显示", "JSON解析" };
+
+// `count` rows of `columns` cells; cell (r, c) is "r,c".
+inline QList<QStringList> grid(int count, int columns)
+{
+    QList<QStringList> rows;
+    for (int r = 0; r < count; ++r) {
+        QStringList row;
+        for (int c = 0; c < columns; ++c)
+            row << QStringLiteral("%1,%2").arg(r).arg(c);
+        rows << row;
+    }
+    return rows;
+}
+
+// A sheet of the usual titles whose rule column holds `rules`, one row each.
+inline void setRules(ProtocolTable &table, const QStringList &rules)
+{
+    QList<QStringList> rows;
+    for (int r = 0; r < rules.size(); ++r)
+        rows << QStringList({ QString::number(r), QStringLiteral("r%1").arg(r), "", "", "", rules.at(r) });
+    table.setSheet(usualTitles, rows);
 }
 
 } // namespace tablefixture

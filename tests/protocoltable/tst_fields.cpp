@@ -1,28 +1,26 @@
-#include "modalcatcher.h"
 #include "myconfig.h"
 #include "protocoltable.h"
-#include "tablefixture.h"
-#include "windowfixture.h"
+#include "tablewindowsuite.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
 
-using namespace tablefixture;
-
 // The address and count fields, the area selector and the mouse selection of the main window,
 // and which sheet a start resolves; all on a real window driven through its widgets.
-class tst_Fields : public QObject
+class tst_Fields : public TableWindowSuite
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    tst_Fields()
+        : TableWindowSuite(QStringLiteral("tst_fields"))
+    {
+    }
 
+private slots:
     void addressRule_data();
     void addressRule();
     void countRule_data();
@@ -39,15 +37,13 @@ private slots:
     void startWithoutWorkbook();
 
 private:
-    void openWindow(bool withWorkbook, const QString &regsType = QStringLiteral("hold"));
-    QLineEdit *field(const char *name) const { return m_f->child<QLineEdit>(name); }
-    QComboBox *areas() const { return m_f->area; }
-    QTableWidget *table() const { return m_f->table; }
-    void finish(const char *name, const QString &text)
+    // The "hold" sheet of tables.xlsx has 100 rows; without a workbook the table has none.
+    void openWindow(bool withWorkbook, const QString &area = QStringLiteral("hold"))
     {
-        field(name)->setText(text);
-        QTest::keyClick(field(name), Qt::Key_Return);
+        TableWindowSuite::openWindow(withWorkbook ? m_workbook : m_f->path(QStringLiteral("missing.xlsx")),
+                                     area);
     }
+    QComboBox *areas() const { return m_f->area; }
     QList<QWidget *> writeWidgets() const
     {
         QList<QWidget *> widgets;
@@ -59,43 +55,7 @@ private:
     static void addBothPairs(const char *name, int rows, int address, const QString &count,
                              const QString &typed, const QString &addressShown,
                              const QString &countShown);
-
-    QTemporaryDir m_fixtures;
-    std::unique_ptr<WindowFixture> m_f;
-    std::unique_ptr<ModalCatcher> m_catcher;
 };
-
-void tst_Fields::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(m_fixtures.isValid());
-    const QString error = makeWorkbooks(m_fixtures.path());
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-}
-
-void tst_Fields::init()
-{
-    m_f.reset(new WindowFixture(QStringLiteral("tst_fields")));
-    QVERIFY(m_f->isValid());
-    m_catcher.reset(new ModalCatcher);
-}
-
-void tst_Fields::cleanup()
-{
-    m_f->destroy();
-    m_catcher.reset();
-    m_f.reset();
-}
-
-// The "hold" sheet of the fixture has 100 rows; without a workbook the table has none.
-void tst_Fields::openWindow(bool withWorkbook, const QString &regsType)
-{
-    MyConfig::protocolFile = withWorkbook
-            ? m_f->copyIn(m_fixtures.filePath(QStringLiteral("tables.xlsx")), QStringLiteral("tables.xlsx"))
-            : m_f->path(QStringLiteral("missing.xlsx"));
-    MyConfig::regsType = regsType;
-    m_f->create();
-}
 
 // Rows for the read pair and the write pair alike: same rules, other fields.
 void tst_Fields::addBothPairs(const char *name, int rows, int address, const QString &count,

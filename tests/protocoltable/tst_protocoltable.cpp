@@ -1,37 +1,27 @@
 #include "decoding.h"
-#include "modalcatcher.h"
 #include "myconfig.h"
 #include "mytool.h"
 #include "protocoltable.h"
-#include "tablefixture.h"
-#include "testfiles.h"
-#include "windowfixture.h"
+#include "tablewindowsuite.h"
 
 #include <QComboBox>
-#include <QFileDialog>
-#include <QHeaderView>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
 
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/resource.h>
-#endif
-
-using namespace tablefixture;
-
-// Resolving workbook sheets into the register table and saving the table back, on a real
-// main window driven through its widgets.
-class tst_ProtocolTable : public QObject
+// Resolving workbook sheets into the register table of a real main window driven through its
+// widgets: what the table shows and lets the user edit, and the read window it bounds.
+class tst_ProtocolTable : public TableWindowSuite
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    tst_ProtocolTable()
+        : TableWindowSuite(QStringLiteral("tst_protocoltable"))
+    {
+    }
 
+private slots:
     void resolveShowsSheet();
     void resolveBoundsReadWindow();
     void columnRoles_data();
@@ -41,90 +31,13 @@ private slots:
     void rulesNormalisedInCells();
     void unusableRuleColumnKeepsCells_data();
     void unusableRuleColumnKeepsCells();
-    void saveAfterUnusableRuleColumnKeepsSheet();
     void sheetWithoutRowsKeepsTable();
     void failedResolveChangesNothing_data();
     void failedResolveChangesNothing();
-    void rowCapAndFullSave();
-
-    void saveWritesEdits();
-    void saveRefused_data();
-    void saveRefused();
-    void saveFailureKeepsEdits_data();
-    void saveFailureKeepsEdits();
-
-    void pickerCancelRestoresPath();
-    void pickerNewWorkbookResolvesFirstSheet();
-
     void sampleWorkbookAreas();
     void sampleWorkbookRules_data();
     void sampleWorkbookRules();
-
-private:
-    void openWindow(const QString &workbook, const QString &regsType = QStringLiteral("hold"));
-    QTableWidget *table() const { return m_f->table; }
-    QString cell(int row, int column) const
-    {
-        const QTableWidgetItem *item = table()->item(row, column);
-        return item ? item->text() : QStringLiteral("<no item>");
-    }
-    QStringList headerLabels() const
-    {
-        QStringList labels;
-        for (int c = 0; c < table()->columnCount(); ++c)
-            labels << table()->horizontalHeaderItem(c)->text();
-        return labels;
-    }
-    void click(const char *button) { m_f->child<QPushButton>(button)->click(); }
-    void finish(const char *field, const QString &text)
-    {
-        QLineEdit *edit = m_f->child<QLineEdit>(field);
-        edit->setText(text);
-        QTest::keyClick(edit, Qt::Key_Return);
-    }
-    QString fieldText(const char *field) const { return m_f->child<QLineEdit>(field)->text(); }
-    void selectSheet(const QString &name) { m_f->area->setCurrentText(name); }
-    QString copy(const QString &source, const QString &name) const { return m_f->copyIn(source, name); }
-
-    QTemporaryDir m_fixtures;
-    std::unique_ptr<WindowFixture> m_f;
-    std::unique_ptr<ModalCatcher> m_catcher;
-    QString m_workbook;
 };
-
-static const QString resolveFailed = QStringLiteral("解析失败：");
-
-void tst_ProtocolTable::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(m_fixtures.isValid());
-    const QString error = makeWorkbooks(m_fixtures.path());
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-}
-
-void tst_ProtocolTable::init()
-{
-    m_f.reset(new WindowFixture(QStringLiteral("tst_protocoltable")));
-    QVERIFY(m_f->isValid());
-    m_catcher.reset(new ModalCatcher);
-    m_workbook = m_f->useWorkbook(m_fixtures.filePath(QStringLiteral("tables.xlsx")), QString(),
-                                  QStringLiteral("tables.xlsx"));
-    QVERIFY(!m_workbook.isEmpty());
-}
-
-void tst_ProtocolTable::cleanup()
-{
-    m_f->destroy();
-    m_catcher.reset();
-    m_f.reset();
-}
-
-void tst_ProtocolTable::openWindow(const QString &workbook, const QString &regsType)
-{
-    MyConfig::protocolFile = workbook;
-    MyConfig::regsType = regsType;
-    m_f->create();
-}
 
 void tst_ProtocolTable::resolveShowsSheet()
 {
@@ -272,23 +185,6 @@ void tst_ProtocolTable::unusableRuleColumnKeepsCells()
     QCOMPARE(fieldText("lineEdit_regsLenRead"), QString::number(rows));
 }
 
-void tst_ProtocolTable::saveAfterUnusableRuleColumnKeepsSheet()
-{
-    openWindow(m_workbook);
-    QList<QStringList> expected = readWithOpenpyxl(m_workbook, QStringLiteral("hold_rule0"));
-    QCOMPARE(expected.size(), 6);
-
-    selectSheet(QStringLiteral("hold_rule0"));
-    QCOMPARE(cell(1, 1), QStringLiteral("zero1"));
-    table()->item(1, 1)->setText(QStringLiteral("edited"));
-    click("pushButton_protocolSave");
-
-    // The save writes what the table shows: this sheet's texts, with the edit.
-    QCOMPARE(m_catcher->count(), 0);
-    expected[2][1] = QStringLiteral("edited");
-    QCOMPARE(readWithOpenpyxl(m_workbook, QStringLiteral("hold_rule0")), expected);
-}
-
 void tst_ProtocolTable::sheetWithoutRowsKeepsTable()
 {
     openWindow(m_workbook);
@@ -318,9 +214,9 @@ void tst_ProtocolTable::failedResolveChangesNothing()
 {
     QFETCH(QString, path);
 
-    QVERIFY(!copy(m_workbook, QStringLiteral("upper.XLSX")).isEmpty());
+    QVERIFY(!m_f->copyIn(m_workbook, QStringLiteral("upper.XLSX")).isEmpty());
     QVERIFY(QDir(m_f->directory()).mkpath(QStringLiteral("folder.xlsx")));
-    QVERIFY(!copy(m_fixtures.filePath(QStringLiteral("other.xlsx")), QStringLiteral("other.xlsx")).isEmpty());
+    QVERIFY(!m_f->copyIn(fixture(QStringLiteral("other.xlsx")), QStringLiteral("other.xlsx")).isEmpty());
     openWindow(m_workbook);
     QCOMPARE(table()->rowCount(), 100);
     table()->item(3, 1)->setText(QStringLiteral("typed"));
@@ -346,241 +242,10 @@ void tst_ProtocolTable::failedResolveChangesNothing()
     QCOMPARE(fieldText("lineEdit_regsLenRead"), QStringLiteral("2"));
 }
 
-void tst_ProtocolTable::rowCapAndFullSave()
-{
-    const QString big = copy(m_fixtures.filePath(QStringLiteral("big.xlsx")), QStringLiteral("big.xlsx"));
-    openWindow(big);
-    QCOMPARE(MyConfig::maxTableRows, 1024);
-    QCOMPARE(table()->rowCount(), 1024);
-    QCOMPARE(cell(1023, 1), QStringLiteral("big1023"));
-    QCOMPARE(cell(1023, 3), QStringLiteral(R"({"unit":"u1023"})"));
-    finish("lineEdit_regsAddrRead", QStringLiteral("1020"));
-    QCOMPARE(fieldText("lineEdit_regsLenRead"), QStringLiteral("4"));
-
-    table()->item(1000, 1)->setText(QStringLiteral("edited"));
-    click("pushButton_protocolSave");
-    QCOMPARE(m_catcher->count(), 0);
-
-    const QList<QStringList> rows = readWithOpenpyxl(big, QStringLiteral("hold"));
-    QCOMPARE(rows.size(), 1501);
-    QCOMPARE(rows.at(1001).at(1), QStringLiteral("edited"));
-    QCOMPARE(rows.at(1000).at(1), QStringLiteral("big999"));
-    for (int i = 1024; i < 1500; ++i) {
-        const QStringList expected = { QString::number(i), QStringLiteral("big%1").arg(i), QString(),
-                                       QStringLiteral(R"({"unit":"u%1"})").arg(i) };
-        QCOMPARE(rows.at(i + 1), expected);
-    }
-    QCOMPARE(table()->rowCount(), 1024);
-    QCOMPARE(cell(1000, 1), QStringLiteral("edited"));
-}
-
-void tst_ProtocolTable::saveWritesEdits()
-{
-    openWindow(m_workbook);
-    const QList<QStringList> coilBefore = readWithOpenpyxl(m_workbook, QStringLiteral("coil"));
-    QVERIFY(!coilBefore.isEmpty());
-    QCOMPARE(table()->rowCount(), 100);
-
-    table()->item(0, 5)->setText(QStringLiteral(R"("unit":"V")"));
-    table()->item(1, 1)->setText(QStringLiteral("renamed"));
-    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
-    click("pushButton_protocolSave");
-    QCOMPARE(m_catcher->count(), 0);
-
-    const QList<QStringList> rows = readWithOpenpyxl(m_workbook, QStringLiteral("hold"));
-    QCOMPARE(rows.size(), 101);
-    QCOMPARE(rows.at(0).at(5), QStringLiteral("Rule (JSON解析)"));
-    QCOMPARE(rows.at(1).at(5), QStringLiteral(R"("unit":"V")"));
-    QCOMPARE(rows.at(2).at(1), QStringLiteral("renamed"));
-    // What the resolve after loading put into the cells is saved too.
-    QCOMPARE(rows.at(3).at(5), QStringLiteral("{}"));
-    QCOMPARE(rows.at(5).at(5), QStringLiteral("{not json}"));
-    QCOMPARE(readWithOpenpyxl(m_workbook, QStringLiteral("coil")), coilBefore);
-
-    // The save resolves the saved sheet again: the edited rule is shown in braces.
-    QCOMPARE(resolved.count(), 1);
-    QCOMPARE(cell(0, 5), QStringLiteral(R"({"unit":"V"})"));
-    QCOMPARE(cell(1, 1), QStringLiteral("renamed"));
-
-    // A second save stores the braces.
-    click("pushButton_protocolSave");
-    QCOMPARE(readWithOpenpyxl(m_workbook, QStringLiteral("hold")).at(1).at(5),
-             QStringLiteral(R"({"unit":"V"})"));
-}
-
-void tst_ProtocolTable::saveRefused_data()
-{
-    QTest::addColumn<QString>("how");
-
-    QTest::newRow("path field edited") << "path";
-    QTest::newRow("area moved to an unsupported sheet") << "sheet";
-    QTest::newRow("last resolve failed") << "failed";
-}
-
-void tst_ProtocolTable::saveRefused()
-{
-    QFETCH(QString, how);
-
-    const QString other = copy(m_fixtures.filePath(QStringLiteral("tables.xlsx")), QStringLiteral("copy.xlsx"));
-    openWindow(m_workbook);
-    const QByteArray workbookHash = fileDigest(m_workbook);
-    const QByteArray otherHash = fileDigest(other);
-    QVERIFY(!workbookHash.isEmpty());
-    QCOMPARE(table()->rowCount(), 100);
-
-    table()->item(1, 1)->setText(QStringLiteral("edited"));
-    if (how == QLatin1String("path")) {
-        m_f->child<QLineEdit>("lineEdit_protocolFile")->setText(other);
-    } else if (how == QLatin1String("sheet")) {
-        selectSheet(QStringLiteral("register"));
-        QCOMPARE(m_catcher->last().title, QStringLiteral("故障"));
-    } else {
-        QVERIFY(QFile::remove(other));
-        m_f->child<QLineEdit>("lineEdit_protocolFile")->setText(other);
-        click("pushButton_resolve");
-        QVERIFY(m_f->status->currentMessage().startsWith(resolveFailed));
-        QVERIFY(QFile::copy(m_workbook, other));
-        QCOMPARE(fileDigest(other), workbookHash);
-    }
-    m_catcher->clear();
-    m_f->messages.clear();
-    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
-
-    click("pushButton_protocolSave");
-
-    QCOMPARE(m_catcher->count(), 1);
-    QCOMPARE(m_catcher->last().title, QStringLiteral("协议保存失败"));
-    QVERIFY2(m_catcher->last().text.contains(QStringLiteral("请先解析")),
-             qPrintable(m_catcher->last().text));
-    QCOMPARE(fileDigest(m_workbook), workbookHash);
-    QCOMPARE(fileDigest(other), how == QLatin1String("failed") ? workbookHash : otherHash);
-    QCOMPARE(cell(1, 1), QStringLiteral("edited"));
-    // No resolve was attempted, successful or not.
-    QCOMPARE(resolved.count(), 0);
-    QVERIFY(m_f->messages.filter(resolveFailed).isEmpty());
-}
-
-void tst_ProtocolTable::saveFailureKeepsEdits_data()
-{
-    QTest::addColumn<QString>("how");
-
-    // Root ignores permission bits, so neither read-only files nor directories make a save fail.
-    // A directory in the workbook's place fails the file check; a file size limit of the process
-    // fails the write itself (the kernel refuses it for root too), after the checks passed.
-    QTest::newRow("workbook replaced by a directory") << "directory";
-    QTest::newRow("write refused by the file size limit") << "limit";
-}
-
-void tst_ProtocolTable::saveFailureKeepsEdits()
-{
-    QFETCH(QString, how);
-
-    openWindow(m_workbook);
-    const QByteArray hashBefore = fileDigest(m_workbook);
-    QCOMPARE(table()->rowCount(), 100);
-    table()->item(1, 1)->setText(QStringLiteral("edited"));
-    table()->item(0, 5)->setText(QStringLiteral(R"("unit":"A")"));
-    m_f->messages.clear();
-    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
-
-    if (how == QLatin1String("directory")) {
-        QVERIFY(QFile::rename(m_workbook, m_workbook + QStringLiteral(".moved")));
-        QVERIFY(QDir().mkdir(m_workbook));
-        click("pushButton_protocolSave");
-        QVERIFY(QFileInfo(m_workbook).isDir());
-        QVERIFY(QDir(m_workbook).isEmpty());
-        QCOMPARE(fileDigest(m_workbook + QStringLiteral(".moved")), hashBefore);
-    } else {
-#ifdef Q_OS_UNIX
-        struct rlimit previous;
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit tight = previous;
-        tight.rlim_cur = 256;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
-        click("pushButton_protocolSave");
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, oldHandler);
-        QCOMPARE(fileDigest(m_workbook), hashBefore);
-        const QStringList left = QDir(m_f->directory()).entryList(QDir::Files);
-        QVERIFY2(left.size() == 1, qPrintable(left.join(QLatin1Char(' '))));
-#else
-        QSKIP("needs a process file size limit");
-#endif
-    }
-
-    QCOMPARE(m_catcher->count(), 1);
-    QCOMPARE(m_catcher->last().title, QStringLiteral("协议保存失败"));
-    QVERIFY2(m_catcher->last().text.contains(m_workbook), qPrintable(m_catcher->last().text));
-    QCOMPARE(cell(1, 1), QStringLiteral("edited"));
-    QCOMPARE(cell(0, 5), QStringLiteral(R"("unit":"A")"));
-    QCOMPARE(resolved.count(), 0);
-    QVERIFY(m_f->messages.filter(resolveFailed).isEmpty());
-}
-
-void tst_ProtocolTable::pickerCancelRestoresPath()
-{
-    openWindow(m_workbook);
-    QLineEdit *path = m_f->child<QLineEdit>("lineEdit_protocolFile");
-    path->setText(QStringLiteral("typed.xlsx"));
-    m_f->messages.clear();
-    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
-
-    click("pushButton_protocolFile"); // the catcher closes the file dialog: cancelled
-
-    QCOMPARE(m_catcher->count(), 1);
-    QCOMPARE(path->text(), m_workbook);
-    QCOMPARE(m_f->area->count(), 8);
-    QCOMPARE(resolved.count(), 0);
-    QVERIFY(m_f->messages.filter(resolveFailed).isEmpty());
-}
-
-void tst_ProtocolTable::pickerNewWorkbookResolvesFirstSheet()
-{
-    const QString other = copy(m_fixtures.filePath(QStringLiteral("other.xlsx")), QStringLiteral("other.xlsx"));
-    openWindow(m_workbook);
-    m_catcher.reset(); // the dialog is answered below
-
-    bool chosen = false;
-    QTimer chooser;
-    connect(&chooser, &QTimer::timeout, this, [&]() {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        chooser.stop();
-        dialog->selectFile(other);
-        static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept checks the file
-        chosen = true;
-    });
-    chooser.start(5);
-    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
-    click("pushButton_protocolFile");
-    QVERIFY(chosen);
-
-    const QComboBox *areas = m_f->area;
-    QCOMPARE(m_f->child<QLineEdit>("lineEdit_protocolFile")->text(), other);
-    QCOMPARE(areas->count(), 2);
-    QCOMPARE(areas->itemText(0), QStringLiteral("保持寄存器"));
-    QCOMPARE(areas->itemText(1), QStringLiteral("输入寄存器"));
-    QCOMPARE(areas->currentText(), QStringLiteral("保持寄存器"));
-    QCOMPARE(resolved.count(), 1);
-    QCOMPARE(m_f->model()->loadedFile(), other);
-    QCOMPARE(table()->rowCount(), 12);
-    QCOMPARE(table()->columnCount(), 4);
-    QCOMPARE(cell(11, 1), QStringLiteral("other11"));
-
-    // The chosen path is now the one a cancelled picker falls back to.
-    m_catcher.reset(new ModalCatcher);
-    m_f->child<QLineEdit>("lineEdit_protocolFile")->setText(QStringLiteral("typed.xlsx"));
-    click("pushButton_protocolFile");
-    QCOMPARE(m_f->child<QLineEdit>("lineEdit_protocolFile")->text(), other);
-    QCOMPARE(resolved.count(), 1);
-}
-
 // The workbook shipped beside the program, for the simulated sensor.
 void tst_ProtocolTable::sampleWorkbookAreas()
 {
-    const QString sample = copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
+    const QString sample = m_f->copyIn(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
                                 QStringLiteral("modbus.xlsx"));
     QVERIFY(!sample.isEmpty());
     openWindow(sample, QString());
@@ -643,7 +308,7 @@ void tst_ProtocolTable::sampleWorkbookRules()
     QFETCH(int, raw);
     QFETCH(QString, shown);
 
-    const QString sample = copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
+    const QString sample = m_f->copyIn(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
                                 QStringLiteral("modbus.xlsx"));
     openWindow(sample, QString());
     m_f->area->setCurrentIndex(area);

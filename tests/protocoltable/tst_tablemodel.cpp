@@ -1,4 +1,3 @@
-#include "fieldrules.h"
 #include "myconfig.h"
 #include "protocoltable.h"
 #include "tablefixture.h"
@@ -8,13 +7,21 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <climits>
-
 using namespace tablefixture;
 
-// The protocol table model and the field rules without a window: sheets given as texts, and
-// what the model makes of them (roles, rows, rules), the values a write takes, what a reply
-// leaves in the rows. Expected values are worked out by hand from the sheet texts.
+namespace {
+
+QString ruleOfLength(int length)
+{
+    // {"unit":"uuu…"}: 11 characters around the unit.
+    return QStringLiteral("{\"unit\":\"") + QString(length - 11, QLatin1Char('u')) + QStringLiteral("\"}");
+}
+
+} // namespace
+
+// The protocol table model without a window: sheets given as texts and what the model makes
+// of them (roles, rows, rules), loading and saving workbooks. Expected values are worked out
+// by hand from the sheet texts.
 class tst_TableModel : public QObject
 {
     Q_OBJECT
@@ -35,60 +42,11 @@ private slots:
     void longRuleRefused_data();
     void longRuleRefused();
     void editsAndEditableColumns();
-
-    void writeValues_data();
-    void writeValues();
-    void applyReply_data();
-    void applyReply();
-    void applyReplyMarksChanges();
-    void applyReplyWithoutValueColumns();
-    void decodeAt_data();
-    void decodeAt();
-
     void loadWorkbook();
     void failedLoadChangesNothing_data();
     void failedLoadChangesNothing();
     void saveKeepsRowsBeyondCap();
-
-    void addressRule_data();
-    void addressRule();
-    void countRule_data();
-    void countRule();
 };
-
-namespace {
-
-const QStringList usualTitles = { "地址", "名称", "16进制", "10进制", "显示", "JSON解析" };
-
-// `count` rows of `columns` cells; cell (r, c) is "r,c".
-QList<QStringList> grid(int count, int columns)
-{
-    QList<QStringList> rows;
-    for (int r = 0; r < count; ++r) {
-        QStringList row;
-        for (int c = 0; c < columns; ++c)
-            row << QStringLiteral("%1,%2").arg(r).arg(c);
-        rows << row;
-    }
-    return rows;
-}
-
-// A table of the usual titles whose rule column holds `rules`, one row each.
-void setRules(ProtocolTable &table, const QStringList &rules)
-{
-    QList<QStringList> rows;
-    for (int r = 0; r < rules.size(); ++r)
-        rows << QStringList({ QString::number(r), QStringLiteral("r%1").arg(r), "", "", "", rules.at(r) });
-    table.setSheet(usualTitles, rows);
-}
-
-QString ruleOfLength(int length)
-{
-    // {"unit":"uuu…"}: 11 characters around the unit.
-    return QStringLiteral("{\"unit\":\"") + QString(length - 11, QLatin1Char('u')) + QStringLiteral("\"}");
-}
-
-} // namespace
 
 void tst_TableModel::roles_data()
 {
@@ -109,7 +67,8 @@ void tst_TableModel::roles_data()
     QTest::newRow("later title overrides an earlier one")
             << QStringList({ "A 10进制", "名称", "B 10进制" }) << QList<int>{ -1, -1, -1, 2, -1 };
     QTest::newRow("corner cases together")
-            << QStringList({ "地址", "JSON解析 显示", "名称", "A 10进制", "显示", "备注", "显示", "B 10进制" })
+            << QStringList({ "地址", "JSON解析 显示", "名称", "A 10进制", "显示", "备注", "显示",
+                             "B 10进制" })
             << QList<int>{ 1, 4, -1, 7, 0 };
     QTest::newRow("no role titles") << QStringList({ "名称", "备注" }) << QList<int>{ -1, -1, -1, -1, -1 };
 }
@@ -162,7 +121,7 @@ void tst_TableModel::rowCap()
     QCOMPARE(table.text(shownRows, 0), QString());
     QCOMPARE(table.rows().last().size(), sheetRows == shownRows ? 3 : 1);
     // A register past the shown rows has no rule: it shows its unsigned decimal in a reply.
-    QCOMPARE(table.decodeAt(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, shownRows, QVector<quint16>{ 65535 }), 0),
+    QCOMPARE(table.decodeAt(registers(shownRows, { 65535 }), 0),
              QStringLiteral("65535"));
 }
 
@@ -244,7 +203,8 @@ void tst_TableModel::noRuleColumnShowsDecimal()
 void tst_TableModel::ruleColumnFirst()
 {
     ProtocolTable table;
-    table.setSheet({ "JSON解析", "名称", "显示" }, { { R"({"unit":"x"})", "zero0", "" }, { "", "zero1", "" } });
+    table.setSheet({ "JSON解析", "名称", "显示" },
+                   { { R"({"unit":"x"})", "zero0", "" }, { "", "zero1", "" } });
     QCOMPARE(table.roles().rule, 0);
     QCOMPARE(table.roles().display, 2);
     QCOMPARE(table.decode(0, 5), QStringLiteral("5x"));
@@ -275,11 +235,11 @@ void tst_TableModel::emptySheet()
     QCOMPARE(table.rowCount(), 0);
     QCOMPARE(table.columnCount(), 0);
     QCOMPARE(table.text(0, 0), QString());
-    QCOMPARE(table.decodeAt(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, QVector<quint16>{ 7 }), 0),
+    QCOMPARE(table.decodeAt(registers(0, { 7 }), 0),
              QStringLiteral("7"));
     QVector<quint16> values;
     QVERIFY(!table.writeValues(0, 1, &values));
-    QVERIFY(table.applyReply(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, QVector<quint16>{ 7 }), 0, 1).isEmpty());
+    QVERIFY(table.applyReply(registers(0, { 7 }), 0, 1).isEmpty());
 }
 
 void tst_TableModel::newSheetReplacesOld()
@@ -329,7 +289,7 @@ void tst_TableModel::longRuleRefused()
     QCOMPARE(table.refusedRules(), refused ? QList<int>{ 1 } : QList<int>());
     QCOMPARE(table.text(1, 5), shown);
     QCOMPARE(table.decode(1, 7), decoded);
-    QCOMPARE(table.decodeAt(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, QVector<quint16>{ 1, 7, 9 }), 1), decoded);
+    QCOMPARE(table.decodeAt(registers(0, { 1, 7, 9 }), 1), decoded);
     // The other rows decode as usual.
     QCOMPARE(table.decode(0, 7), QStringLiteral("7mm"));
     QCOMPARE(table.decode(2, 7), QStringLiteral("7"));
@@ -353,228 +313,6 @@ void tst_TableModel::editsAndEditableColumns()
     for (int c = 0; c < 6; ++c)
         editable << table.isEditable(c);
     QCOMPARE(editable, (QList<bool>{ true, true, true, false, false, true }));
-}
-
-void tst_TableModel::writeValues_data()
-{
-    QTest::addColumn<bool>("hexColumn");
-    QTest::addColumn<int>("address");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<QVector<quint16>>("values");
-
-    // Hex cells of rows 0..5: "0x0001", "20", "abc", "0x12345", "-2", "".
-    QTest::newRow("hex, decimal and junk cells") << true << 0 << 3 << true << QVector<quint16>{ 1, 20, 0 };
-    QTest::newRow("low 16 bits of 0x12345") << true << 3 << 1 << true << QVector<quint16>{ 0x2345 };
-    QTest::newRow("negative decimal") << true << 4 << 1 << true << QVector<quint16>{ 65534 };
-    QTest::newRow("empty cell is 0") << true << 5 << 1 << true << QVector<quint16>{ 0 };
-    QTest::newRow("the whole table") << true << 0 << 6 << true
-                                     << QVector<quint16>{ 1, 20, 0, 0x2345, 65534, 0 };
-    QTest::newRow("count 0: nothing to send") << true << 0 << 0 << true << QVector<quint16>();
-    QTest::newRow("negative count: nothing to send") << true << 0 << -3 << true << QVector<quint16>();
-    QTest::newRow("negative address") << true << -1 << 2 << false << QVector<quint16>();
-    QTest::newRow("one row past the last") << true << 5 << 2 << false << QVector<quint16>();
-    QTest::newRow("start at the row count") << true << 6 << 1 << false << QVector<quint16>();
-    QTest::newRow("huge count") << true << 0 << 2000000000 << false << QVector<quint16>();
-    QTest::newRow("address near INT_MAX") << true << INT_MAX << 1 << false << QVector<quint16>();
-    QTest::newRow("no hex column") << false << 0 << 1 << false << QVector<quint16>();
-    QTest::newRow("no hex column, count 0") << false << 0 << 0 << true << QVector<quint16>();
-}
-
-void tst_TableModel::writeValues()
-{
-    QFETCH(bool, hexColumn);
-    QFETCH(int, address);
-    QFETCH(int, count);
-    QFETCH(bool, accepted);
-    QFETCH(QVector<quint16>, values);
-
-    ProtocolTable table;
-    const QStringList cells = { "0x0001", "20", "abc", "0x12345", "-2", "" };
-    QList<QStringList> rows;
-    for (const QString &cell : cells)
-        rows << QStringList({ QStringLiteral("0"), cell });
-    table.setSheet({ "地址", hexColumn ? "16进制" : "备注" }, rows);
-
-    QVector<quint16> taken = { 99 }; // cleared by every call
-    QCOMPARE(table.writeValues(address, count, &taken), accepted);
-    if (accepted)
-        QCOMPARE(taken, values);
-    else
-        QVERIFY(taken.isEmpty());
-
-    // An edited cell counts from the edit on.
-    if (hexColumn && accepted && count > 0) {
-        table.setText(address, 1, QStringLiteral("0x0041"));
-        QVERIFY(table.writeValues(address, 1, &taken));
-        QCOMPARE(taken, QVector<quint16>{ 0x41 });
-    }
-}
-
-void tst_TableModel::applyReply_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<QVector<quint16>>("values");
-    QTest::addColumn<int>("windowStart");
-    QTest::addColumn<int>("windowCount");
-    QTest::addColumn<QList<int>>("rows");
-    QTest::addColumn<QStringList>("hex");
-    QTest::addColumn<QStringList>("dec");
-    QTest::addColumn<QStringList>("display");
-    QTest::addColumn<QList<bool>>("changed");
-
-    // Ten rows; rules: row 0 {"unit":"us"}, row 1 {"signed":true}, the rest {}; row 2 holds 0x0007.
-    QTest::newRow("reply equals the window")
-            << 0 << QVector<quint16>{ 125, 65336, 7 } << 0 << 3 << QList<int>{ 0, 1, 2 }
-            << QStringList({ "0x007D", "0xFF38", "0x0007" }) << QStringList({ "125", "65336", "7" })
-            << QStringList({ "125us", "-200", "7" }) << QList<bool>{ true, true, false };
-    QTest::newRow("window inside the reply")
-            << 0 << QVector<quint16>{ 1, 2, 3, 4, 5, 6 } << 2 << 2 << QList<int>{ 2, 3 }
-            << QStringList({ "0x0003", "0x0004" }) << QStringList({ "3", "4" }) << QStringList({ "3", "4" })
-            << QList<bool>{ true, true };
-    QTest::newRow("reply inside the window")
-            << 4 << QVector<quint16>{ 40, 41 } << 0 << 10 << QList<int>{ 4, 5 }
-            << QStringList({ "0x0028", "0x0029" }) << QStringList({ "40", "41" }) << QStringList({ "40", "41" })
-            << QList<bool>{ true, true };
-    QTest::newRow("window begins before the reply")
-            << 3 << QVector<quint16>{ 30, 31, 32 } << 1 << 4 << QList<int>{ 3, 4 }
-            << QStringList({ "0x001E", "0x001F" }) << QStringList({ "30", "31" }) << QStringList({ "30", "31" })
-            << QList<bool>{ true, true };
-    QTest::newRow("rows beyond the table skipped")
-            << 8 << QVector<quint16>{ 80, 81, 82, 83, 84 } << 8 << 5 << QList<int>{ 8, 9 }
-            << QStringList({ "0x0050", "0x0051" }) << QStringList({ "80", "81" }) << QStringList({ "80", "81" })
-            << QList<bool>{ true, true };
-    QTest::newRow("negative window start")
-            << 0 << QVector<quint16>{ 5, 6, 7 } << -2 << 4 << QList<int>{ 0, 1 }
-            << QStringList({ "0x0005", "0x0006" }) << QStringList({ "5", "6" }) << QStringList({ "5us", "6" })
-            << QList<bool>{ true, true };
-    QTest::newRow("reply starting before address 0")
-            << -1 << QVector<quint16>{ 9, 10, 65535 } << 0 << 5 << QList<int>{ 0, 1 }
-            << QStringList({ "0x000A", "0xFFFF" }) << QStringList({ "10", "65535" })
-            << QStringList({ "10us", "-1" }) << QList<bool>{ true, true };
-    QTest::newRow("reply wholly beyond the table") << 10 << QVector<quint16>{ 1, 2 } << 10 << 2 << QList<int>()
-                                                   << QStringList() << QStringList() << QStringList()
-                                                   << QList<bool>();
-    QTest::newRow("reply and window apart") << 0 << QVector<quint16>{ 1, 2 } << 5 << 3 << QList<int>()
-                                            << QStringList() << QStringList() << QStringList() << QList<bool>();
-    QTest::newRow("empty window") << 0 << QVector<quint16>{ 1, 2 } << 0 << 0 << QList<int>() << QStringList()
-                                  << QStringList() << QStringList() << QList<bool>();
-    QTest::newRow("empty reply") << 0 << QVector<quint16>() << 0 << 5 << QList<int>() << QStringList()
-                                 << QStringList() << QStringList() << QList<bool>();
-}
-
-void tst_TableModel::applyReply()
-{
-    QFETCH(int, start);
-    QFETCH(QVector<quint16>, values);
-    QFETCH(int, windowStart);
-    QFETCH(int, windowCount);
-    QFETCH(QList<int>, rows);
-    QFETCH(QStringList, hex);
-    QFETCH(QStringList, dec);
-    QFETCH(QStringList, display);
-    QFETCH(QList<bool>, changed);
-
-    ProtocolTable table;
-    QStringList rules = { R"({"unit":"us"})", R"({"signed":true})" };
-    while (rules.size() < 10)
-        rules << QString();
-    setRules(table, rules);
-    table.setText(2, 2, QStringLiteral("0x0007"));
-    const QList<QStringList> before = table.rows();
-
-    const QVector<ProtocolTable::RowUpdate> updates =
-            table.applyReply(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, start, values), windowStart,
-                             windowCount);
-    QCOMPARE(updates.size(), rows.size());
-    for (int i = 0; i < updates.size(); ++i) {
-        const ProtocolTable::RowUpdate &update = updates.at(i);
-        QCOMPARE(update.row, rows.at(i));
-        QCOMPARE(update.hex, hex.at(i));
-        QCOMPARE(update.dec, dec.at(i));
-        QCOMPARE(update.display, display.at(i));
-        QCOMPARE(update.hexChanged, changed.at(i));
-        // The model holds what the row shows now.
-        QCOMPARE(table.text(update.row, 2), hex.at(i));
-        QCOMPARE(table.text(update.row, 3), dec.at(i));
-        QCOMPARE(table.text(update.row, 4), display.at(i));
-    }
-    for (int r = 0; r < 10; ++r) {
-        if (!rows.contains(r))
-            QCOMPARE(table.rows().at(r), before.at(r));
-    }
-}
-
-void tst_TableModel::applyReplyMarksChanges()
-{
-    ProtocolTable table;
-    setRules(table, { "", "" });
-    const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, 0, QVector<quint16>{ 1, 2 });
-    const auto changes = [&] {
-        QList<bool> marks;
-        const QVector<ProtocolTable::RowUpdate> updates = table.applyReply(unit, 0, 2);
-        for (const ProtocolTable::RowUpdate &update : updates)
-            marks << update.hexChanged;
-        return marks;
-    };
-
-    QCOMPARE(changes(), (QList<bool>{ true, true }));   // from empty cells
-    QCOMPARE(changes(), (QList<bool>{ false, false })); // the same values again
-    // The user typed another value into row 0: the reply puts the device's value back.
-    table.setText(0, 2, QStringLiteral("0x0005"));
-    QCOMPARE(changes(), (QList<bool>{ true, false }));
-    QCOMPARE(table.text(0, 2), QStringLiteral("0x0001"));
-}
-
-void tst_TableModel::applyReplyWithoutValueColumns()
-{
-    ProtocolTable table;
-    table.setSheet({ "地址", "JSON解析" }, { { "0", R"({"unit":"mm"})" }, { "1", "" } });
-    const QList<QStringList> before = table.rows();
-
-    const QVector<ProtocolTable::RowUpdate> updates =
-            table.applyReply(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, QVector<quint16>{ 7, 8 }), 0, 2);
-    QCOMPARE(updates.size(), 2);
-    for (const ProtocolTable::RowUpdate &update : updates) {
-        QCOMPARE(update.hex, QString());
-        QVERIFY(!update.hexChanged);
-        QCOMPARE(update.dec, QString());
-        QCOMPARE(update.display, QString());
-    }
-    QCOMPARE(table.rows(), before);
-}
-
-void tst_TableModel::decodeAt_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<QVector<quint16>>("values");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QString>("shown");
-
-    // Four rows: {"unit":"us"}, {"signed":true}, {"type":"HEX"}, {}.
-    const QVector<quint16> all = { 125, 65336, 171, 9 };
-    QTest::newRow("row 0 with its unit") << 0 << all << 0 << "125us";
-    QTest::newRow("row 1 signed") << 0 << all << 1 << "-200";
-    QTest::newRow("row 2 in hex") << 0 << all << 2 << "AB";
-    QTest::newRow("row 3 plain") << 0 << all << 3 << "9";
-    QTest::newRow("reply from address 2") << 2 << QVector<quint16>{ 171, 9 } << 0 << "AB";
-    QTest::newRow("past the rows: unsigned decimal") << 3 << QVector<quint16>{ 9, 65535 } << 1 << "65535";
-    QTest::newRow("far past the rows") << 1000 << QVector<quint16>{ 65336 } << 0 << "65336";
-    QTest::newRow("address -1: unsigned decimal") << -1 << QVector<quint16>{ 65336, 125 } << 0 << "65336";
-    QTest::newRow("address 0 of a reply from -1") << -1 << QVector<quint16>{ 65336, 125 } << 1 << "125us";
-    QTest::newRow("index past the values reads 0") << 0 << QVector<quint16>{ 1 } << 3 << "0";
-}
-
-void tst_TableModel::decodeAt()
-{
-    QFETCH(int, start);
-    QFETCH(QVector<quint16>, values);
-    QFETCH(int, index);
-    QFETCH(QString, shown);
-
-    ProtocolTable table;
-    setRules(table, { R"({"unit":"us"})", R"({"signed":true})", R"({"type":"HEX"})", "" });
-    QCOMPARE(table.decodeAt(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, start, values), index), shown);
 }
 
 // The Modbus suites' workbook (tests/data/modbus/make_workbook.py): 130 rows on "hold".
@@ -649,89 +387,6 @@ void tst_TableModel::saveKeepsRowsBeyondCap()
     QCOMPARE(read.at(1024).at(5), QStringLiteral("{1023,5}"));
     QCOMPARE(read.at(1025), rows.at(1024));
     QCOMPARE(read.at(1100), rows.at(1099));
-}
-
-void tst_TableModel::addressRule_data()
-{
-    QTest::addColumn<int>("address");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("newAddress");
-    QTest::addColumn<int>("newCount");
-    QTest::addColumn<bool>("addressChanged");
-    QTest::addColumn<bool>("countChanged");
-
-    QTest::newRow("fitting window unchanged") << 90 << 10 << 100 << 90 << 10 << false << false;
-    QTest::newRow("window to the last row unchanged") << 95 << 5 << 100 << 95 << 5 << false << false;
-    QTest::newRow("address equal to the rows becomes 0") << 100 << 10 << 100 << 0 << 10 << true << false;
-    QTest::newRow("address far beyond becomes 0") << 5000 << 10 << 100 << 0 << 10 << true << false;
-    QTest::newRow("count cut to the rows left") << 98 << 10 << 100 << 98 << 2 << false << true;
-    QTest::newRow("last row leaves one") << 99 << 10 << 100 << 99 << 1 << false << true;
-    QTest::newRow("negative address becomes 0") << -5 << 20 << 100 << 0 << 20 << true << false;
-    QTest::newRow("INT_MIN address becomes 0") << INT_MIN << 20 << 100 << 0 << 20 << true << false;
-    QTest::newRow("count near INT_MAX cut") << 1 << INT_MAX << 100 << 1 << 99 << false << true;
-    QTest::newRow("negative count left to the count rule") << 0 << -5 << 100 << 0 << -5 << false << false;
-    QTest::newRow("no rows: address 0") << 0 << 10 << 0 << 0 << 0 << true << true;
-    QTest::newRow("no rows: address 7") << 7 << 10 << 0 << 0 << 0 << true << true;
-    QTest::newRow("no rows, count 0") << 0 << 0 << 0 << 0 << 0 << true << false;
-}
-
-void tst_TableModel::addressRule()
-{
-    QFETCH(int, address);
-    QFETCH(int, count);
-    QFETCH(int, rows);
-    QFETCH(int, newAddress);
-    QFETCH(int, newCount);
-    QFETCH(bool, addressChanged);
-    QFETCH(bool, countChanged);
-
-    const FieldWindow w = applyAddressRule(address, count, rows);
-    QCOMPARE(w.address, newAddress);
-    QCOMPARE(w.count, newCount);
-    QCOMPARE(w.addressChanged, addressChanged);
-    QCOMPARE(w.countChanged, countChanged);
-}
-
-void tst_TableModel::countRule_data()
-{
-    QTest::addColumn<int>("address");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("newCount");
-    QTest::addColumn<bool>("countChanged");
-
-    QTest::newRow("fitting count unchanged") << 0 << 10 << 100 << 10 << false;
-    QTest::newRow("127 fits 200 rows") << 0 << 127 << 200 << 127 << false;
-    QTest::newRow("128 above the maximum becomes 1") << 0 << 128 << 100 << 1 << true;
-    QTest::newRow("127 at 0 cut to the 100 rows") << 0 << 127 << 100 << 100 << true;
-    QTest::newRow("0 becomes 1") << 0 << 0 << 100 << 1 << true;
-    QTest::newRow("negative becomes 1") << 0 << -3 << 100 << 1 << true;
-    QTest::newRow("INT_MAX becomes 1") << 0 << INT_MAX << 100 << 1 << true;
-    QTest::newRow("cut after the start address") << 95 << 50 << 100 << 5 << true;
-    QTest::newRow("128 at the last row becomes 1") << 99 << 128 << 100 << 1 << true;
-    QTest::newRow("address at the row count leaves none") << 100 << 1 << 100 << 0 << true;
-    QTest::newRow("address past the rows leaves none") << 150 << 5 << 100 << 0 << true;
-    QTest::newRow("negative address leaves none") << -1 << 5 << 100 << 0 << true;
-    QTest::newRow("no rows: count becomes 0") << 0 << 10 << 0 << 0 << true;
-    QTest::newRow("no rows: negative count becomes 0") << 0 << -1 << 0 << 0 << true;
-    QTest::newRow("no rows: count above the maximum becomes 0") << 0 << 200 << 0 << 0 << true;
-    QTest::newRow("no rows: stored address 7 gives 0") << 7 << 5 << 0 << 0 << true;
-}
-
-void tst_TableModel::countRule()
-{
-    QFETCH(int, address);
-    QFETCH(int, count);
-    QFETCH(int, rows);
-    QFETCH(int, newCount);
-    QFETCH(bool, countChanged);
-
-    const FieldWindow w = applyCountRule(address, count, rows);
-    QCOMPARE(w.address, address); // the count rule never moves the address
-    QVERIFY(!w.addressChanged);
-    QCOMPARE(w.count, newCount);
-    QCOMPARE(w.countChanged, countChanged);
 }
 
 QTEST_GUILESS_MAIN(tst_TableModel)
