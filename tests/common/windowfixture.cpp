@@ -133,6 +133,8 @@ bool WindowFixture::startSimulator(const QStringList &simArgs)
 
 MainWindow *WindowFixture::create(bool show)
 {
+    // A window built before is gone first, as a program that starts again.
+    m_window.reset();
     resolves = 0;
     {
         const ResolveCounter counter(&resolves);
