@@ -1,14 +1,11 @@
-#include "mainwindow.h"
-#include "myconfig.h"
 #include "myserialport.h"
 #include "sonicdisplay.h"
+#include "windowfixture.h"
 
 #include <QAction>
-#include <QDir>
 #include <QLCDNumber>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -34,34 +31,27 @@ private:
     template<typename T>
     T *openThrough(const char *actionName);
 
-    QString m_startDir;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<WindowFixture> m_f;
+    MainWindow *m_window = nullptr;
 };
 
 void tst_AuxWindows::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    m_startDir = QDir::currentPath();
 }
 
 void tst_AuxWindows::init()
 {
-    m_dir.reset(new QTemporaryDir);
-    QVERIFY(m_dir->isValid());
-    QVERIFY(QDir::setCurrent(m_dir->path()));
-    MyConfig::restoreDefaults();
-    MyConfig::programName = QStringLiteral("tst_auxwindows_%1").arg(QCoreApplication::applicationPid());
-    m_window.reset(new MainWindow(nullptr));
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_f = std::make_unique<WindowFixture>(QStringLiteral("tst_auxwindows"));
+    QVERIFY(m_f->isValid());
+    m_window = m_f->create(true);
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
 }
 
 void tst_AuxWindows::cleanup()
 {
-    m_window.reset();
-    QDir::setCurrent(m_startDir);
-    m_dir.reset();
+    m_window = nullptr;
+    m_f.reset();
 }
 
 template<typename T>
@@ -80,7 +70,7 @@ void tst_AuxWindows::distanceDisplayOpens()
     QVERIFY(m_window->findChildren<SonicDisplay *>().isEmpty());
     SonicDisplay *display = openThrough<SonicDisplay>("actiondistance");
     QVERIFY(display);
-    QCOMPARE(display->parent(), m_window.get());
+    QCOMPARE(display->parent(), m_window);
     QCOMPARE(display->windowTitle(), QString::fromUtf8("距离显示"));
     QCOMPARE(display->windowType(), Qt::Window);
     QVERIFY(display->isWindow());
@@ -139,7 +129,7 @@ void tst_AuxWindows::serialDialogOpens()
     QVERIFY(m_window->findChildren<MySerialPort *>().isEmpty());
     MySerialPort *dialog = openThrough<MySerialPort>("actionCOM");
     QVERIFY(dialog);
-    QCOMPARE(dialog->parent(), m_window.get());
+    QCOMPARE(dialog->parent(), m_window);
     QCOMPARE(dialog->windowTitle(), QStringLiteral("COM"));
     QCOMPARE(dialog->windowType(), Qt::Window);
     QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));

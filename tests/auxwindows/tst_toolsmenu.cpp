@@ -1,7 +1,7 @@
-#include "mainwindow.h"
 #include "modalcatcher.h"
 #include "myconfig.h"
 #include "platform.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -86,55 +86,53 @@ private:
     void createWindow();
     QAction *action(const QString &text) const;
 
-    QString m_startDir;
-    std::unique_ptr<QTemporaryDir> m_dir;
+    // The program directory: the fixture's sandbox, current while a test runs.
+    QString programDir() const { return m_f->directory(); }
+    QString inProgramDir(const QString &name) const { return m_f->path(name); }
+
+    std::unique_ptr<WindowFixture> m_f;
     std::unique_ptr<QTemporaryDir> m_outside;
-    std::unique_ptr<MainWindow> m_window;
+    MainWindow *m_window = nullptr;
     UrlRecorder m_urls;
 };
 
 void tst_ToolsMenu::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    m_startDir = QDir::currentPath();
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_urls, "open");
 }
 
 void tst_ToolsMenu::init()
 {
     m_urls.urls.clear();
-    m_dir.reset(new QTemporaryDir);
+    m_f = std::make_unique<WindowFixture>(QStringLiteral("tst_toolsmenu"));
     m_outside.reset(new QTemporaryDir);
-    QVERIFY(m_dir->isValid());
+    QVERIFY(m_f->isValid());
     QVERIFY(m_outside->isValid());
-    QVERIFY(QDir::setCurrent(m_dir->path()));
-    MyConfig::restoreDefaults();
-    MyConfig::programName = QStringLiteral("tst_toolsmenu_%1").arg(QCoreApplication::applicationPid());
 
     // Each tool records where it ran, into a file outside the program directory.
     const auto tool = [this](const QString &name) {
         const QByteArray script = "#!/bin/sh\npwd -P > '" + m_outside->filePath(name + ".ran").toUtf8() + "'\n";
-        return writeFile(m_dir->filePath(name), script, executableFile);
+        return writeFile(inProgramDir(name), script, executableFile);
     };
     QVERIFY(tool("Alpha"));
     QVERIFY(tool("beta"));
     QVERIFY(tool("tool.1.2"));
     QVERIFY(tool("Zulu"));
-    QVERIFY(writeFile(m_dir->filePath("notes.txt"), "notes", plainFile));
-    QVERIFY(QDir(m_dir->path()).mkdir("subdir"));
+    QVERIFY(writeFile(inProgramDir("notes.txt"), "notes", plainFile));
+    QVERIFY(QDir(programDir()).mkdir("subdir"));
 }
 
 void tst_ToolsMenu::cleanup()
 {
-    m_window.reset();
-    QDir::setCurrent(m_startDir);
-    m_dir.reset();
+    m_window = nullptr;
+    m_f.reset();
     m_outside.reset();
 }
 
 void tst_ToolsMenu::createWindow()
 {
-    m_window.reset(new MainWindow(nullptr));
+    m_window = m_f->create();
 }
 
 QAction *tst_ToolsMenu::action(const QString &text) const
@@ -194,13 +192,13 @@ void tst_ToolsMenu::menuListsTools()
     QCOMPARE(actions.at(1), m_window->findChild<QAction *>("actionrelease"));
     for (int i = 2; i < actions.size(); ++i) {
         QVERIFY(!actions.at(i)->icon().pixmap(16, 16).isNull());
-        QCOMPARE(actions.at(i)->parent(), m_window.get());
+        QCOMPARE(actions.at(i)->parent(), m_window);
     }
     const auto *com = m_window->findChild<QAction *>("actionCOM");
     QVERIFY(com && !com->icon().pixmap(16, 16).isNull());
 
     // Listed once, at construction: a program added later is not offered.
-    QVERIFY(writeFile(m_dir->filePath("Later"), "#!/bin/sh\n", executableFile));
+    QVERIFY(writeFile(inProgramDir("Later"), "#!/bin/sh\n", executableFile));
     QVERIFY(!action("Later"));
 }
 
@@ -224,7 +222,7 @@ void tst_ToolsMenu::choosingToolStartsIt()
 
     const QString marker = m_outside->filePath(fileName + ".ran");
     QTRY_VERIFY_WITH_TIMEOUT(contentOf(marker).endsWith('\n'), 10000);
-    QCOMPARE(QString::fromUtf8(contentOf(marker)).trimmed(), QFileInfo(m_dir->path()).canonicalFilePath());
+    QCOMPARE(QString::fromUtf8(contentOf(marker)).trimmed(), QFileInfo(programDir()).canonicalFilePath());
     // Only the chosen one ran, and nothing went to the desktop's handler.
     QCOMPARE(entriesOf(m_outside->path()), QStringList{ fileName + ".ran" });
     QVERIFY(m_urls.urls.isEmpty());
@@ -237,7 +235,7 @@ void tst_ToolsMenu::openDirectoryEntry()
     QVERIFY(openDir);
     openDir->trigger();
     QCOMPARE(m_urls.urls.size(), 1);
-    QCOMPARE(m_urls.urls.first(), QUrl::fromLocalFile(m_dir->path() + "/"));
+    QCOMPARE(m_urls.urls.first(), QUrl::fromLocalFile(programDir() + "/"));
     QVERIFY(m_urls.urls.first().toString().endsWith('/'));
 
     // The directory current at the click, not the one at start-up.
@@ -245,14 +243,14 @@ void tst_ToolsMenu::openDirectoryEntry()
     openDir->trigger();
     QCOMPARE(m_urls.urls.size(), 2);
     QCOMPARE(m_urls.urls.last(), QUrl::fromLocalFile(m_outside->path() + "/"));
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    QVERIFY(QDir::setCurrent(programDir()));
 }
 
 void tst_ToolsMenu::releaseEntryOpensNothing()
 {
     createWindow();
     MyConfig::destDir = m_outside->path();
-    QVERIFY(writeFile(m_dir->filePath(MyConfig::programName), "program", executableFile));
+    QVERIFY(writeFile(inProgramDir(MyConfig::programName), "program", executableFile));
     ModalCatcher catcher;
     m_window->findChild<QAction *>("actionrelease")->trigger();
     QCOMPARE(catcher.count(), 0);
@@ -271,12 +269,12 @@ void tst_ToolsMenu::releaseTwice()
     QVERIFY(release);
     ModalCatcher catcher;
 
-    QVERIFY(writeFile(m_dir->filePath(program), "first build", executableFile));
+    QVERIFY(writeFile(inProgramDir(program), "first build", executableFile));
     release->trigger();
     QCOMPARE(contentOf(deploy + "/" + program), QByteArray("first build"));
     QVERIFY(QFileInfo(deploy + "/" + program).isExecutable());
 
-    QVERIFY(writeFile(m_dir->filePath(program), "second build", executableFile));
+    QVERIFY(writeFile(inProgramDir(program), "second build", executableFile));
     release->trigger();
     QCOMPARE(contentOf(deploy + "/" + program), QByteArray("second build"));
     QVERIFY(QFileInfo(deploy + "/" + program).permissions() & QFileDevice::ExeOwner);
@@ -305,7 +303,7 @@ void tst_ToolsMenu::releaseFails()
     QVERIFY(QDir().mkpath(deploy));
     const QByteArray oldProgram("old release");
     QVERIFY(writeFile(deploy + "/" + program, oldProgram, executableFile));
-    QVERIFY(writeFile(m_dir->filePath(program), "new build", executableFile));
+    QVERIFY(writeFile(inProgramDir(program), "new build", executableFile));
     MyConfig::destDir = deploy;
 
     switch (failure) {
@@ -316,11 +314,11 @@ void tst_ToolsMenu::releaseFails()
         MyConfig::destDir.clear();
         break;
     case ReleaseFailure::MissingSource:
-        QVERIFY(QFile::remove(m_dir->filePath(program)));
+        QVERIFY(QFile::remove(inProgramDir(program)));
         break;
     case ReleaseFailure::SourceIsDirectory:
-        QVERIFY(QFile::remove(m_dir->filePath(program)));
-        QVERIFY(QDir(m_dir->path()).mkdir(program));
+        QVERIFY(QFile::remove(inProgramDir(program)));
+        QVERIFY(QDir(programDir()).mkdir(program));
         break;
     case ReleaseFailure::TargetIsDirectory:
         // Replacing a non-empty directory by a file fails even for root.

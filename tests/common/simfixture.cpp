@@ -7,6 +7,8 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 constexpr int kStartTimeoutMs = 5000;
 constexpr int kStopTimeoutMs = 3000;
@@ -19,6 +21,15 @@ QString readText(const QString &path)
     return QString::fromLocal8Bit(file.readAll()).trimmed();
 }
 } // namespace
+
+QString SimFixture::defaultSimPath()
+{
+#ifdef RURODUR_SENSOR_SIM
+    return QStringLiteral(RURODUR_SENSOR_SIM);
+#else
+    return QString();
+#endif
+}
 
 SimFixture::SimFixture(const QString &simPath, QObject *parent)
     : QObject(parent), m_simPath(simPath)
@@ -158,6 +169,20 @@ QStringList SimFixture::requests() const
             lines << QString::fromUtf8(line.trimmed());
     }
     return lines;
+}
+
+QStringList SimFixture::requestsWith(const QStringList &tokens) const
+{
+    QStringList found;
+    const QStringList lines = requests();
+    for (const QString &line : lines) {
+        const QStringList words = line.split(QLatin1Char(' '));
+        const bool all = std::all_of(tokens.begin(), tokens.end(),
+                                     [&](const QString &token) { return words.contains(token); });
+        if (all)
+            found.append(line);
+    }
+    return found;
 }
 
 bool SimFixture::waitForRequests(int count, int timeoutMs) const

@@ -16,7 +16,8 @@ class SimFixture : public QObject
 {
     Q_OBJECT
 public:
-    explicit SimFixture(const QString &simPath, QObject *parent = nullptr);
+    // The simulator built with the tests, unless `simPath` names another.
+    explicit SimFixture(const QString &simPath = defaultSimPath(), QObject *parent = nullptr);
     ~SimFixture() override;
 
     // Starts socat and sensor-sim with `simArgs` (the fixture adds --log, --ready-file and
@@ -32,6 +33,8 @@ public:
     QString logPath() const;
     // The simulator's log so far, one served request per entry.
     QStringList requests() const;
+    // The log lines holding every one of `tokens` as a whole word ("fc=6", "outcome=drop").
+    QStringList requestsWith(const QStringList &tokens) const;
     // Waits (bounded) until the log holds at least `count` lines.
     bool waitForRequests(int count, int timeoutMs = 3000) const;
     // Waits (bounded) for the simulator to end by itself.
@@ -41,6 +44,8 @@ public:
     QString simOutput() const;
     bool isRunning() const;
     QString errorString() const { return m_error; }
+
+    static QString defaultSimPath();
 
 private:
     bool fail(const QString &message);

@@ -4,7 +4,7 @@
 #include "myconfig.h"
 #include "protocoltable.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
@@ -36,6 +36,37 @@ private:
     QStringList *m_styles;
 };
 
+// Connects to the model of the main window being built: the constructor resolves the stored
+// sheet before the window exists for anyone to connect to. The model is a direct child made
+// first, so it is found complete at the next child the constructor adds.
+class ResolveCounter : public QObject
+{
+public:
+    explicit ResolveCounter(int *count)
+        : m_count(count)
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::ChildAdded || !qobject_cast<MainWindow *>(watched))
+            return false;
+        auto *model = watched->findChild<ProtocolTable *>(QStringLiteral("protocolTable"),
+                                                          Qt::FindDirectChildrenOnly);
+        if (model) {
+            int *count = m_count;
+            QObject::connect(model, &ProtocolTable::resolved, model, [count] { ++*count; });
+            qApp->removeEventFilter(this);
+        }
+        return false;
+    }
+
+private:
+    int *m_count;
+};
+
 } // namespace
 
 WindowFixture::WindowFixture(const QString &suite)
@@ -53,21 +84,35 @@ WindowFixture::WindowFixture(const QString &suite)
 WindowFixture::~WindowFixture()
 {
     m_window.reset();
+    m_sim.stop();
     QSettings(QString::fromLatin1(MyConfig::geometryOrganisation), MyConfig::programName).clear();
     MyConfig::restoreDefaults();
     QDir::setCurrent(m_previousDir);
 }
 
-QString WindowFixture::useWorkbook(const QString &source, const QString &area, const QString &name)
+QString WindowFixture::copyIn(const QString &source, const QString &name) const
 {
     const QString target = path(name);
     QFile::remove(target);
     if (!QFile::copy(source, target))
         return QString();
     QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
+    return target;
+}
+
+QString WindowFixture::useWorkbook(const QString &source, const QString &area, const QString &name)
+{
+    const QString target = copyIn(source, name);
+    if (target.isEmpty())
+        return target;
     MyConfig::protocolFile = target;
     MyConfig::regsType = area;
     return target;
+}
+
+QString WindowFixture::useModbusWorkbook(const QString &area)
+{
+    return useWorkbook(QStringLiteral(RURODUR_TEST_DATA "/modbus/registers.xlsx"), area);
 }
 
 void WindowFixture::useLine(const QString &port)
@@ -78,9 +123,23 @@ void WindowFixture::useLine(const QString &port)
     MyConfig::serialStopbits = QStringLiteral("1");
 }
 
+bool WindowFixture::startSimulator(const QStringList &simArgs)
+{
+    if (!m_sim.start(simArgs))
+        return false;
+    useLine(m_sim.clientPort());
+    return true;
+}
+
 MainWindow *WindowFixture::create(bool show)
 {
-    m_window = std::make_unique<MainWindow>();
+    // A window built before is gone first, as a program that starts again.
+    m_window.reset();
+    resolves = 0;
+    {
+        const ResolveCounter counter(&resolves);
+        m_window = std::make_unique<MainWindow>();
+    }
     if (show)
         m_window->show();
     connectButton = child<QPushButton>("pushButton_connect");

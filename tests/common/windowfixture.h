@@ -2,6 +2,7 @@
 #define WINDOWFIXTURE_H
 
 #include "mainwindow.h"
+#include "simfixture.h"
 
 #include <QBrush>
 #include <QCheckBox>
@@ -21,10 +22,11 @@ class QEvent;
 
 // The real main window in a sandbox: a temporary working directory made current, fresh
 // settings and a fresh geometry entry (a program name of its own), optionally a copy of a
-// workbook and a serial line; create() builds the window and finds the widgets a user touches
-// by object name. Status-bar messages and the status field's style sheets are recorded, so a
-// short-lived state is not missed. Every wait is bounded. The destructor removes the window,
-// the geometry entry and the directory, and restores the previous working directory.
+// workbook and a serial line, which may lead to the simulated sensor; create() builds the
+// window and finds the widgets a user touches by object name. Status-bar messages, the status
+// field's style sheets and the model's resolves are recorded, so a short-lived state is not
+// missed. Every wait is bounded. The destructor removes the window, then the simulator, the
+// geometry entry and the directory, and restores the previous working directory.
 class WindowFixture
 {
 public:
@@ -34,13 +36,26 @@ public:
     WindowFixture &operator=(const WindowFixture &) = delete;
 
     bool isValid() const { return m_valid; }
+    // The sandbox, current while the fixture lives.
+    QString directory() const { return m_dir.path(); }
     QString path(const QString &name) const { return m_dir.filePath(name); }
+    // Copies a file into the sandbox as `name`, writable, replacing any file of that name;
+    // the copy's path, or an empty text when the copy failed.
+    QString copyIn(const QString &source, const QString &name) const;
     // Copies a workbook into the sandbox (writable), makes it the stored protocol file and
     // `area` the stored area; the copy's path.
     QString useWorkbook(const QString &source, const QString &area = QString(),
                         const QString &name = QStringLiteral("registers.xlsx"));
+    // The Modbus suites' workbook (tests/data/modbus/make_workbook.py) as the stored protocol
+    // file, with `area` the stored area.
+    QString useModbusWorkbook(const QString &area = QStringLiteral("hold"));
     // Stores a serial line at 115200 8N1 on `port`.
     void useLine(const QString &port);
+    // Starts the simulated sensor with `simArgs` on a line of its own and stores that line;
+    // false when it does not start (sim().errorString() says why). A second call starts a
+    // fresh line.
+    bool startSimulator(const QStringList &simArgs = {});
+    SimFixture &sim() { return m_sim; }
 
     // Builds the window from the settings as they stand; `show` shows it (some sizing only
     // happens on a shown table).
@@ -80,6 +95,9 @@ public:
 
     QStringList messages; // every non-empty status-bar message, in order
     QStringList styles;   // every style sheet the status field was given, in order
+    // The model's resolved() signals since the window was built, those of its constructor
+    // (the stored sheet) included.
+    int resolves = 0;
 
     // The widgets, found by create().
     QPushButton *connectButton = nullptr;
@@ -101,9 +119,16 @@ private:
     QString m_previousDir;
     QTemporaryDir m_dir;
     bool m_valid = false;
+    SimFixture m_sim;
     std::unique_ptr<MainWindow> m_window;
     QObject *m_styleRecorder = nullptr;
 };
+
+// Columns of the Modbus suites' workbook (useModbusWorkbook()).
+namespace modbusworkbook {
+enum Column { AddrColumn = 0, NameColumn = 1, HexColumn = 2, DecColumn = 3, DisplayColumn = 4,
+              RuleColumn = 5 };
+} // namespace modbusworkbook
 
 // Status texts and style sheets of the status field, as the window shows them.
 namespace windowtext {

@@ -1,5 +1,5 @@
-#include "mainwindow.h"
 #include "myconfig.h"
+#include "windowfixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -32,35 +31,24 @@ private slots:
 private:
     QJsonObject writtenFile() const;
     template<typename T>
-    static T *child(QWidget *window, const char *name)
+    T *child(const char *name) const
     {
-        T *widget = window->findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
+        return m_f->child<T>(name);
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_previousDir;
-    int m_run = 0;
+    std::unique_ptr<WindowFixture> m_f;
 };
 
+// A fresh name per test: a fresh settings file and a fresh geometry entry.
 void tst_Startup::init()
 {
-    m_previousDir = QDir::currentPath();
-    m_dir.reset(new QTemporaryDir);
-    QVERIFY(m_dir->isValid());
-    QVERIFY(QDir::setCurrent(m_dir->path()));
-    MyConfig::restoreDefaults();
-    // A fresh name per test: a fresh settings file and a fresh geometry entry.
-    MyConfig::programName = QStringLiteral("startup%1_%2").arg(QCoreApplication::applicationPid()).arg(++m_run);
+    m_f = std::make_unique<WindowFixture>(QStringLiteral("startup"));
+    QVERIFY(m_f->isValid());
 }
 
 void tst_Startup::cleanup()
 {
-    QSettings(QString::fromLatin1(MyConfig::geometryOrganisation), MyConfig::programName).clear();
-    QDir::setCurrent(m_previousDir);
-    m_dir.reset();
+    m_f.reset();
 }
 
 QJsonObject tst_Startup::writtenFile() const
@@ -74,23 +62,23 @@ QJsonObject tst_Startup::writtenFile() const
 void tst_Startup::firstStartShowsDefaults()
 {
     MyConfig::load(); // no file: the defaults stay
-    MainWindow window;
+    MainWindow &window = *m_f->create();
 
-    QCOMPARE(child<QLineEdit>(&window, "lineEdit_protocolFile")->text(), QStringLiteral("./ProtocolFile/modbus.xlsx"));
-    QCOMPARE(child<QLineEdit>(&window, "lineEdit_period")->text(), QStringLiteral("1000"));
-    QCOMPARE(child<QLineEdit>(&window, "lineEdit_deviceAddr")->text(), QStringLiteral("1"));
-    QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsAddrRead")->text(), QStringLiteral("0"));
-    QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsLenRead")->text(), QStringLiteral("10"));
-    QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsAddrWrite")->text(), QStringLiteral("0"));
-    QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsLenWrite")->text(), QStringLiteral("10"));
-    QVERIFY(!child<QCheckBox>(&window, "checkBox_repeat")->isChecked());
-    QVERIFY(!child<QPushButton>(&window, "pushButton_selectEnable")->isChecked());
-    QVERIFY(!child<QPushButton>(&window, "pushButton_connect")->isChecked());
-    QVERIFY(!child<QPushButton>(&window, "pushButton_read")->isChecked());
-    QCOMPARE(child<QPushButton>(&window, "pushButton_connect")->text(), QStringLiteral("打开串口"));
+    QCOMPARE(child<QLineEdit>("lineEdit_protocolFile")->text(), QStringLiteral("./ProtocolFile/modbus.xlsx"));
+    QCOMPARE(child<QLineEdit>("lineEdit_period")->text(), QStringLiteral("1000"));
+    QCOMPARE(child<QLineEdit>("lineEdit_deviceAddr")->text(), QStringLiteral("1"));
+    QCOMPARE(child<QLineEdit>("lineEdit_regsAddrRead")->text(), QStringLiteral("0"));
+    QCOMPARE(child<QLineEdit>("lineEdit_regsLenRead")->text(), QStringLiteral("10"));
+    QCOMPARE(child<QLineEdit>("lineEdit_regsAddrWrite")->text(), QStringLiteral("0"));
+    QCOMPARE(child<QLineEdit>("lineEdit_regsLenWrite")->text(), QStringLiteral("10"));
+    QVERIFY(!child<QCheckBox>("checkBox_repeat")->isChecked());
+    QVERIFY(!child<QPushButton>("pushButton_selectEnable")->isChecked());
+    QVERIFY(!child<QPushButton>("pushButton_connect")->isChecked());
+    QVERIFY(!child<QPushButton>("pushButton_read")->isChecked());
+    QCOMPARE(child<QPushButton>("pushButton_connect")->text(), QStringLiteral("打开串口"));
     QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("modbus status:UnconnectedState"));
     // No workbook in this directory: the area selector stays empty.
-    QCOMPARE(child<QComboBox>(&window, "comboBox_regsType")->count(), 0);
+    QCOMPARE(child<QComboBox>("comboBox_regsType")->count(), 0);
 
     // The offscreen screen starts at (0, 0): the stored (0, 0) fails the strict test.
     QCOMPARE(window.pos(), QPoint(10, 10));
@@ -100,7 +88,8 @@ void tst_Startup::firstStartShowsDefaults()
 void tst_Startup::firstExitWritesAllValues()
 {
     MyConfig::load();
-    { MainWindow window; }
+    m_f->create();
+    m_f->destroy();
 
     const QJsonObject top = writtenFile();
     QCOMPARE(top.keys(), (QStringList{ "destDir", "modbusDisplay", "serialport" }));
@@ -160,11 +149,10 @@ void tst_Startup::exitStoresControls()
     MyConfig::changeWarnEnable = true;
     MyConfig::serialName = QStringLiteral("COM7");
     MyConfig::serialBaudrate = 19200;
-    {
-        MainWindow window;
-        // Typed without Enter: no editing-finished handler runs, the text is stored as it stands.
-        child<QLineEdit>(&window, field.toLatin1().constData())->setText(typed);
-    }
+    m_f->create();
+    // Typed without Enter: no editing-finished handler runs, the text is stored as it stands.
+    m_f->field(field)->setText(typed);
+    m_f->destroy();
     const QJsonObject top = writtenFile();
     const QJsonObject display = top.value("modbusDisplay").toObject();
     QCOMPARE(display.value(key), stored);
@@ -183,17 +171,18 @@ void tst_Startup::storedSettingsFillControls()
     file.close();
     MyConfig::load();
     {
-        MainWindow window;
-        QCOMPARE(child<QLineEdit>(&window, "lineEdit_period")->text(), QStringLiteral("300"));
-        QCOMPARE(child<QLineEdit>(&window, "lineEdit_deviceAddr")->text(), QStringLiteral("9"));
-        QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsAddrRead")->text(), QStringLiteral("3"));
-        QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsLenRead")->text(), QStringLiteral("4"));
-        QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsAddrWrite")->text(), QStringLiteral("5"));
-        QCOMPARE(child<QLineEdit>(&window, "lineEdit_regsLenWrite")->text(), QStringLiteral("6"));
-        QVERIFY(child<QCheckBox>(&window, "checkBox_repeat")->isChecked());
-        QVERIFY(child<QPushButton>(&window, "pushButton_selectEnable")->isChecked());
+        m_f->create();
+        QCOMPARE(child<QLineEdit>("lineEdit_period")->text(), QStringLiteral("300"));
+        QCOMPARE(child<QLineEdit>("lineEdit_deviceAddr")->text(), QStringLiteral("9"));
+        QCOMPARE(child<QLineEdit>("lineEdit_regsAddrRead")->text(), QStringLiteral("3"));
+        QCOMPARE(child<QLineEdit>("lineEdit_regsLenRead")->text(), QStringLiteral("4"));
+        QCOMPARE(child<QLineEdit>("lineEdit_regsAddrWrite")->text(), QStringLiteral("5"));
+        QCOMPARE(child<QLineEdit>("lineEdit_regsLenWrite")->text(), QStringLiteral("6"));
+        QVERIFY(child<QCheckBox>("checkBox_repeat")->isChecked());
+        QVERIFY(child<QPushButton>("pushButton_selectEnable")->isChecked());
         // Repeat on does not start reading by itself.
-        QVERIFY(!child<QPushButton>(&window, "pushButton_read")->isChecked());
+        QVERIFY(!child<QPushButton>("pushButton_read")->isChecked());
+        m_f->destroy();
     }
     // The workbook does not exist, so no sheet is selected: the stored area becomes empty.
     const QJsonObject display = writtenFile().value("modbusDisplay").toObject();
@@ -204,18 +193,16 @@ void tst_Startup::storedSettingsFillControls()
 
 void tst_Startup::geometryRoundTrip()
 {
-    {
-        MainWindow window;
-        window.move(120, 90);
-        window.resize(900, 500);
-    }
+    m_f->create()->move(120, 90);
+    m_f->window()->resize(900, 500);
+    m_f->destroy();
     QSettings store(QString::fromLatin1(MyConfig::geometryOrganisation), MyConfig::programName);
     QCOMPARE(store.value("pos").toPoint(), QPoint(120, 90));
     QCOMPARE(store.value("size").toSize(), QSize(900, 500));
 
-    MainWindow again;
-    QCOMPARE(again.pos(), QPoint(120, 90));
-    QCOMPARE(again.size(), QSize(900, 500));
+    const MainWindow *again = m_f->create();
+    QCOMPARE(again->pos(), QPoint(120, 90));
+    QCOMPARE(again->size(), QSize(900, 500));
 }
 
 QTEST_MAIN(tst_Startup)

@@ -5,16 +5,15 @@
 // were unless the user pressed save.
 
 #include "modalcatcher.h"
-#include "mainwindow.h"
 #include "myconfig.h"
 #include "mytool.h"
 #include "myxlsx.h"
-#include "simfixture.h"
+#include "testfiles.h"
+#include "windowfixture.h"
 #include "../xlsx/workbookbuilder.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QHeaderView>
 #include <QJsonDocument>
@@ -23,102 +22,13 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
 
-const QString sentText = QStringLiteral("通讯：数据已发送");
 const int holdRows = 130; // data rows of the "hold" sheet of tests/data/modbus/registers.xlsx
-
-QByteArray digest(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
-}
-
-// A temporary working directory with a copy of the suite's workbook, settings written for it,
-// and the main window built from them (create()), its widgets found by object name.
-class Session
-{
-public:
-    explicit Session(const QString &port = QStringLiteral("/nonexistent/ttyNONE"))
-    {
-        savedCurrent = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        workbook = dir.filePath(QStringLiteral("registers.xlsx"));
-        QFile::copy(QStringLiteral(RURODUR_TEST_DATA "/modbus/registers.xlsx"), workbook);
-        QFile::setPermissions(workbook, QFile::ReadOwner | QFile::WriteOwner);
-        MyConfig::restoreDefaults();
-        static int serial = 0;
-        MyConfig::programName = QStringLiteral("tst_hardening_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);
-        MyConfig::serialName = port;
-        MyConfig::serialBaudrate = 115200;
-        MyConfig::serialParity = QStringLiteral("None");
-        MyConfig::serialStopbits = QStringLiteral("1");
-        MyConfig::protocolFile = workbook;
-        MyConfig::regsType = QStringLiteral("hold");
-    }
-
-    ~Session()
-    {
-        window.reset();
-        QDir::setCurrent(savedCurrent);
-    }
-
-    void create()
-    {
-        window = std::make_unique<MainWindow>();
-        window->show();
-        status = child<QStatusBar>("statusbar");
-        table = child<QTableWidget>("tableWidget");
-        area = child<QComboBox>("comboBox_regsType");
-        QObject::connect(status, &QStatusBar::messageChanged, status, [this](const QString &text) {
-            if (!text.isEmpty())
-                messages.append(text);
-        });
-    }
-
-    template<typename T>
-    T *child(const char *name) const
-    {
-        return window->findChild<T *>(QLatin1String(name));
-    }
-
-    QLineEdit *field(const QString &name) const { return window->findChild<QLineEdit *>(name); }
-
-    void finishEdit(const QString &name, const QString &text) const
-    {
-        QLineEdit *edit = field(name);
-        edit->setText(text);
-        emit edit->editingFinished();
-    }
-
-    // Waits until the request just sent (if any) has an outcome on the status bar.
-    bool settle(int timeoutMs = 6000) const
-    {
-        return QTest::qWaitFor([&] { return messages.isEmpty() || messages.last() != sentText; }, timeoutMs);
-    }
-
-    QString cell(int row, int column) const
-    {
-        const QTableWidgetItem *item = table->item(row, column);
-        return item ? item->text() : QString();
-    }
-
-    QTemporaryDir dir;
-    QString savedCurrent;
-    QString workbook;
-    std::unique_ptr<MainWindow> window;
-    QStatusBar *status = nullptr;
-    QTableWidget *table = nullptr;
-    QComboBox *area = nullptr;
-    QStringList messages;
-};
 
 void addHostileTexts()
 {
@@ -147,6 +57,8 @@ class TestHardening : public QObject
 
 private slots:
     void initTestCase();
+    void init();
+    void cleanup();
 
     void hostileFieldTexts_data();
     void hostileFieldTexts();
@@ -163,12 +75,28 @@ private slots:
     void replyKeepsColumnSizing();
 
 private:
-    const QString simPath = QStringLiteral(SENSOR_SIM_PATH);
+    std::unique_ptr<WindowFixture> m_f;
+    QString m_workbook;
 };
 
 void TestHardening::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+}
+
+// The Modbus suites' workbook, on a line to nowhere unless a test starts the simulator.
+void TestHardening::init()
+{
+    m_f = std::make_unique<WindowFixture>(QStringLiteral("tst_hardening"));
+    QVERIFY(m_f->isValid());
+    m_workbook = m_f->useModbusWorkbook();
+    QVERIFY(!m_workbook.isEmpty());
+    m_f->useLine(QStringLiteral("/nonexistent/ttyNONE"));
+}
+
+void TestHardening::cleanup()
+{
+    m_f.reset();
 }
 
 void TestHardening::hostileFieldTexts_data()
@@ -182,12 +110,11 @@ void TestHardening::hostileFieldTexts_data()
 void TestHardening::hostileFieldTexts()
 {
     QFETCH(QString, text);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    Session s(sim.clientPort());
-    const QByteArray before = digest(s.workbook);
+    WindowFixture &s = *m_f;
+    QVERIFY2(s.startSimulator({ "--static" }), qPrintable(s.sim().errorString()));
+    const QByteArray before = fileDigest(m_workbook);
     ModalCatcher boxes;
-    s.create();
+    s.create(true);
     QCOMPARE(s.table->rowCount(), holdRows);
     auto *connect = s.child<QPushButton>("pushButton_connect");
     connect->setChecked(true);
@@ -223,8 +150,8 @@ void TestHardening::hostileFieldTexts()
     QCOMPARE(boxes.count(), 0);
 
     // Whatever reached the line asked for at most 127 registers inside the table.
-    QVERIFY(sim.waitForRequests(1));
-    const QStringList log = sim.requests();
+    QVERIFY(s.sim().waitForRequests(1));
+    const QStringList log = s.sim().requests();
     for (const QString &line : log) {
         const QStringList fields = line.split(QLatin1Char(' '));
         int addr = -1, count = -1;
@@ -237,8 +164,8 @@ void TestHardening::hostileFieldTexts()
         QVERIFY2(addr >= 0 && count >= 1 && count <= 127 && addr + count <= holdRows, qPrintable(line));
     }
     connect->setChecked(false);
-    s.window.reset();
-    QCOMPARE(digest(s.workbook), before);
+    s.destroy();
+    QCOMPARE(fileDigest(m_workbook), before);
 }
 
 void TestHardening::hostileDeviceAddress_data()
@@ -251,11 +178,10 @@ void TestHardening::hostileDeviceAddress_data()
 void TestHardening::hostileDeviceAddress()
 {
     QFETCH(QString, text);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    Session s(sim.clientPort());
+    WindowFixture &s = *m_f;
+    QVERIFY2(s.startSimulator({ "--static" }), qPrintable(s.sim().errorString()));
     ModalCatcher boxes;
-    s.create();
+    s.create(true);
     auto *connect = s.child<QPushButton>("pushButton_connect");
     connect->setChecked(true);
     QVERIFY(connect->isChecked());
@@ -271,14 +197,14 @@ void TestHardening::hostileDeviceAddress()
     for (const ModalCatcher::Box &box : boxes.boxes())
         QCOMPARE(box.text, QStringLiteral("设备地址无效"));
     if (refused)
-        QCOMPARE(sim.requests().size(), 0);
+        QCOMPARE(s.sim().requests().size(), 0);
     boxes.clear();
 
     // Back to the device: reads work again.
     s.field(QStringLiteral("lineEdit_deviceAddr"))->setText(QStringLiteral("1"));
     s.messages.clear();
     s.child<QPushButton>("pushButton_read")->setChecked(true);
-    QVERIFY(QTest::qWaitFor([&] { return s.messages.contains(QStringLiteral("通讯：数据回复，正常")); }, 6000));
+    QVERIFY(s.waitFor(windowtext::normal, 1, 6000));
     QCOMPARE(boxes.count(), 0);
 }
 
@@ -295,11 +221,11 @@ void TestHardening::hostileProtocolPath_data()
 void TestHardening::hostileProtocolPath()
 {
     QFETCH(QString, text);
-    Session s;
-    QDir(s.dir.path()).mkdir(QStringLiteral("dir.xlsx"));
-    const QByteArray before = digest(s.workbook);
+    WindowFixture &s = *m_f;
+    QDir(s.directory()).mkdir(QStringLiteral("dir.xlsx"));
+    const QByteArray before = fileDigest(m_workbook);
     ModalCatcher boxes;
-    s.create();
+    s.create(true);
     const QString firstRule = s.cell(0, 5);
 
     s.field(QStringLiteral("lineEdit_protocolFile"))->setText(text);
@@ -310,8 +236,8 @@ void TestHardening::hostileProtocolPath()
     s.child<QPushButton>("pushButton_protocolSave")->click();
     QTRY_COMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().title, QStringLiteral("协议保存失败"));
-    QCOMPARE(digest(s.workbook), before);
-    QVERIFY(!QFileInfo(s.dir.filePath(QStringLiteral("dir.xlsx"))).isFile());
+    QCOMPARE(fileDigest(m_workbook), before);
+    QVERIFY(!QFileInfo(s.path(QStringLiteral("dir.xlsx"))).isFile());
 }
 
 void TestHardening::hostileSettingsFiles_data()
@@ -348,9 +274,9 @@ void TestHardening::hostileSettingsFiles_data()
 void TestHardening::hostileSettingsFiles()
 {
     QFETCH(QByteArray, content);
-    Session s;
-    const QByteArray before = digest(s.workbook);
-    const QString settings = s.dir.filePath(MyConfig::fileName());
+    WindowFixture &s = *m_f;
+    const QByteArray before = fileDigest(m_workbook);
+    const QString settings = s.path(MyConfig::fileName());
     {
         QFile file(settings);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -359,13 +285,13 @@ void TestHardening::hostileSettingsFiles()
     MyConfig::restoreDefaults();
     MyConfig::load();
     ModalCatcher boxes;
-    s.create();
+    s.create(true);
     s.child<QPushButton>("pushButton_read")->setChecked(true);
     QTRY_VERIFY(boxes.count() >= 1);
     QCOMPARE(boxes.last().text, QStringLiteral("请先打开串口"));
     QVERIFY(!s.child<QPushButton>("pushButton_read")->isChecked());
     s.child<QCheckBox>("checkBox_repeat")->setChecked(false);
-    s.window.reset();
+    s.destroy();
 
     QFile file(settings);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -374,7 +300,7 @@ void TestHardening::hostileSettingsFiles()
     QCOMPARE(error.error, QJsonParseError::NoError);
     QVERIFY(written.object().value(QStringLiteral("modbusDisplay")).isObject());
     QVERIFY(written.object().value(QStringLiteral("serialport")).isObject());
-    QCOMPARE(digest(s.workbook), before);
+    QCOMPARE(fileDigest(m_workbook), before);
 }
 
 void TestHardening::hostileWorkbooks_data()
@@ -397,8 +323,8 @@ void TestHardening::hostileWorkbooks()
 {
     QFETCH(QString, kind);
     QFETCH(int, rows);
-    Session s;
-    const QString path = s.dir.filePath(QStringLiteral("hostile.xlsx"));
+    WindowFixture &s = *m_f;
+    const QString path = s.path(QStringLiteral("hostile.xlsx"));
     const QByteArray header = "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>地址</t></is></c>"
                               "<c r=\"B1\" t=\"inlineStr\"><is><t>16进制</t></is></c>"
                               "<c r=\"C1\" t=\"inlineStr\"><is><t>显示</t></is></c>"
@@ -444,11 +370,11 @@ void TestHardening::hostileWorkbooks()
             noise.append(char((i * 7919 + 13) % 251));
         file.write(noise);
     }
-    const QByteArray before = digest(path);
+    const QByteArray before = fileDigest(path);
 
     MyConfig::protocolFile = path;
     ModalCatcher boxes;
-    s.create();
+    s.create(true);
     QCOMPARE(s.table->rowCount(), rows);
     s.child<QPushButton>("pushButton_read")->setChecked(true); // line closed: a warning
     s.child<QPushButton>("pushButton_resolve")->click();
@@ -459,8 +385,8 @@ void TestHardening::hostileWorkbooks()
     QTRY_VERIFY(boxes.count() >= 1);
     for (const ModalCatcher::Box &box : boxes.boxes())
         QVERIFY2(box.text == QStringLiteral("请先打开串口"), qPrintable(box.text));
-    s.window.reset();
-    QCOMPARE(digest(path), before);
+    s.destroy();
+    QCOMPARE(fileDigest(path), before);
 }
 
 void TestHardening::hostileRuleCellsSavedAsTyped_data()
@@ -485,18 +411,17 @@ void TestHardening::hostileRuleCellsSavedAsTyped()
 {
     QFETCH(QString, rule);
     QFETCH(QString, shown);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    Session s(sim.clientPort());
+    WindowFixture &s = *m_f;
+    QVERIFY2(s.startSimulator({ "--static" }), qPrintable(s.sim().errorString()));
     QStringList headerBefore;
     QList<QStringList> rowsBefore, inputBefore;
-    QCOMPARE(MyXlsx::readSheet(s.workbook, QStringLiteral("hold"), headerBefore, rowsBefore), 0);
-    QCOMPARE(MyXlsx::readSheet(s.workbook, QStringLiteral("input"), headerBefore, inputBefore), 0);
-    QCOMPARE(MyXlsx::readSheet(s.workbook, QStringLiteral("hold"), headerBefore, rowsBefore), 0);
+    QCOMPARE(MyXlsx::readSheet(m_workbook, QStringLiteral("hold"), headerBefore, rowsBefore), 0);
+    QCOMPARE(MyXlsx::readSheet(m_workbook, QStringLiteral("input"), headerBefore, inputBefore), 0);
+    QCOMPARE(MyXlsx::readSheet(m_workbook, QStringLiteral("hold"), headerBefore, rowsBefore), 0);
     const int ruleColumn = headerBefore.indexOf(QStringLiteral("JSON解析"));
     QVERIFY(ruleColumn > 0);
     ModalCatcher boxes;
-    s.create();
+    s.create(true);
 
     s.table->item(2, ruleColumn)->setText(rule);
     s.child<QPushButton>("pushButton_protocolSave")->click();
@@ -504,7 +429,7 @@ void TestHardening::hostileRuleCellsSavedAsTyped()
 
     QStringList header;
     QList<QStringList> rows, input;
-    QCOMPARE(MyXlsx::readSheet(s.workbook, QStringLiteral("hold"), header, rows), 0);
+    QCOMPARE(MyXlsx::readSheet(m_workbook, QStringLiteral("hold"), header, rows), 0);
     QCOMPARE(header, headerBefore);
     QCOMPARE(rows.size(), rowsBefore.size());
     QCOMPARE(rows.at(2).at(ruleColumn), rule);
@@ -516,7 +441,7 @@ void TestHardening::hostileRuleCellsSavedAsTyped()
             QCOMPARE(rows.at(r).at(c), rowsBefore.at(r).at(c));
         }
     }
-    QCOMPARE(MyXlsx::readSheet(s.workbook, QStringLiteral("input"), header, input), 0);
+    QCOMPARE(MyXlsx::readSheet(m_workbook, QStringLiteral("input"), header, input), 0);
     QCOMPARE(input, inputBefore);
 
     // A reply through the edited rule.
@@ -525,7 +450,7 @@ void TestHardening::hostileRuleCellsSavedAsTyped()
     s.finishEdit(QStringLiteral("lineEdit_regsAddrRead"), QStringLiteral("0"));
     s.finishEdit(QStringLiteral("lineEdit_regsLenRead"), QStringLiteral("5"));
     s.child<QPushButton>("pushButton_read")->setChecked(true);
-    QVERIFY(QTest::qWaitFor([&] { return s.messages.contains(QStringLiteral("通讯：数据回复，正常")); }, 6000));
+    QVERIFY(s.waitFor(windowtext::normal, 1, 6000));
     QCOMPARE(s.table->item(2, ruleColumn)->text(), shown);
 }
 
@@ -533,10 +458,10 @@ void TestHardening::hostileRuleCellsSavedAsTyped()
 // size to their contents again, as the table lays them out on resolve.
 void TestHardening::replyKeepsColumnSizing()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--set", "hr:0=65535,65535,65535" }), qPrintable(sim.errorString()));
-    Session s(sim.clientPort());
-    s.create();
+    WindowFixture &s = *m_f;
+    QVERIFY2(s.startSimulator({ "--static", "--set", "hr:0=65535,65535,65535" }),
+             qPrintable(s.sim().errorString()));
+    s.create(true);
     QHeaderView *header = s.table->horizontalHeader();
     QList<QHeaderView::ResizeMode> modes;
     for (int c = 0; c < s.table->columnCount(); ++c)
@@ -552,7 +477,7 @@ void TestHardening::replyKeepsColumnSizing()
     s.finishEdit(QStringLiteral("lineEdit_regsAddrRead"), QStringLiteral("0"));
     s.finishEdit(QStringLiteral("lineEdit_regsLenRead"), QStringLiteral("3"));
     s.child<QPushButton>("pushButton_read")->setChecked(true);
-    QVERIFY(QTest::qWaitFor([&] { return s.messages.contains(QStringLiteral("通讯：数据回复，正常")); }, 6000));
+    QVERIFY(s.waitFor(windowtext::normal, 1, 6000));
     QCOMPARE(s.cell(0, 3), QStringLiteral("65535"));
 
     QList<QHeaderView::ResizeMode> after;

@@ -8,27 +8,14 @@
 // in well under a minute); scripts/soak runs 20,000.
 
 #include "modalcatcher.h"
-#include "mainwindow.h"
-#include "myconfig.h"
-#include "simfixture.h"
+#include "windowfixture.h"
 
-#include <QCheckBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
-
 namespace {
-
-const QString sentText = QStringLiteral("通讯：数据已发送");
-const QString normalText = QStringLiteral("通讯：数据回复，正常");
 
 // Polls that read the register answered with an exception: every 25th.
 const int exceptionEvery = 25;
@@ -72,50 +59,23 @@ void TestSoak::faultsDoNotStallTheCycle()
     // twenty of each over a run keeps the faults frequent without the run growing long.
     const int faultEvery = qMax(200, polls / 20);
 
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString savedCurrent = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    const QString workbook = dir.filePath(QStringLiteral("registers.xlsx"));
-    QVERIFY(QFile::copy(QStringLiteral(RURODUR_TEST_DATA "/modbus/registers.xlsx"), workbook));
-    QFile::setPermissions(workbook, QFile::ReadOwner | QFile::WriteOwner);
-
-    SimFixture sim(QStringLiteral(SENSOR_SIM_PATH));
-    QVERIFY2(sim.start({ "--static", "--drop-every", QString::number(faultEvery), "--corrupt-crc-every",
-                         QString::number(faultEvery + 7), "--exception",
-                         exceptionAddress + QStringLiteral(":4") }),
-             qPrintable(sim.errorString()));
-
-    MyConfig::restoreDefaults();
-    MyConfig::programName = QStringLiteral("tst_soak_%1").arg(QCoreApplication::applicationPid());
-    MyConfig::serialName = sim.clientPort();
-    MyConfig::serialBaudrate = 115200;
-    MyConfig::serialParity = QStringLiteral("None");
-    MyConfig::serialStopbits = QStringLiteral("1");
-    MyConfig::protocolFile = workbook;
-    MyConfig::regsType = QStringLiteral("hold");
+    WindowFixture f(QStringLiteral("tst_soak"));
+    QVERIFY(f.isValid());
+    QVERIFY(!f.useModbusWorkbook().isEmpty());
+    QVERIFY2(f.startSimulator({ "--static", "--drop-every", QString::number(faultEvery), "--corrupt-crc-every",
+                                QString::number(faultEvery + 7), "--exception",
+                                exceptionAddress + QStringLiteral(":4") }),
+             qPrintable(f.sim().errorString()));
 
     ModalCatcher boxes;
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    auto *connect = window->findChild<QPushButton *>(QStringLiteral("pushButton_connect"));
-    auto *read = window->findChild<QPushButton *>(QStringLiteral("pushButton_read"));
-    auto *repeat = window->findChild<QCheckBox *>(QStringLiteral("checkBox_repeat"));
-    auto *period = window->findChild<QLineEdit *>(QStringLiteral("lineEdit_period"));
-    auto *addr = window->findChild<QLineEdit *>(QStringLiteral("lineEdit_regsAddrRead"));
-    auto *len = window->findChild<QLineEdit *>(QStringLiteral("lineEdit_regsLenRead"));
-    QStatusBar *status = window->statusBar();
-    QVERIFY(connect && read && repeat && period && addr && len);
-
-    addr->setText(QStringLiteral("0"));
-    emit addr->editingFinished();
-    len->setText(QStringLiteral("10"));
-    emit len->editingFinished();
-    period->setText(QStringLiteral("0"));
-    emit period->editingFinished();
-    repeat->setChecked(true);
-    connect->setChecked(true);
-    QVERIFY(connect->isChecked());
+    f.create(true);
+    QPushButton *read = f.readButton;
+    QLineEdit *addr = f.addrRead;
+    QStatusBar *status = f.status;
+    f.setReadWindow(0, 10);
+    WindowFixture::finishEdit(f.period, QStringLiteral("0"));
+    f.repeat->setChecked(true);
+    QVERIFY(f.open());
 
     // The read step takes the address field's text as it stands at each tick; every
     // exceptionEvery-th poll is pointed at the register that answers with an exception.
@@ -136,6 +96,9 @@ void TestSoak::faultsDoNotStallTheCycle()
         }
         pending = false;
         ++outcomes;
+        // The fixture's own records would grow with every poll and count as the program's.
+        f.messages.clear();
+        f.styles.clear();
         longestGap = qMax(longestGap, sinceOutcome.elapsed());
         sinceOutcome.restart();
         if (pendingIsException)
@@ -156,13 +119,13 @@ void TestSoak::faultsDoNotStallTheCycle()
             read->setChecked(false);
     };
     QObject::connect(status, &QStatusBar::messageChanged, status, [&](const QString &text) {
-        if (text == sentText) {
+        if (text == windowtext::sent) {
             if (pending)
                 ++overlapping;
             pending = true;
             pendingIsException = addr->text() == exceptionAddress;
             ++sent;
-        } else if (text == normalText) {
+        } else if (text == windowtext::normal) {
             outcome(false, true);
         } else if (!text.isEmpty() && !text.startsWith(QStringLiteral("modbus status:"))) {
             // Any other text is the client's error text for the reply.
@@ -197,10 +160,10 @@ void TestSoak::faultsDoNotStallTheCycle()
                                       .arg(stallMs).arg(outcomes).arg(sent)));
     read->setChecked(false);
     QTest::qWait(50);
-    connect->setChecked(false);
+    f.connectButton->setChecked(false);
 
     const int exceptionPolls = polls / exceptionEvery;
-    const QStringList log = sim.requests();
+    const QStringList log = f.sim().requests();
     const int drops = log.filter(QStringLiteral("outcome=drop")).size();
     const int corrupt = log.filter(QStringLiteral("outcome=corrupt")).size();
     const int exceptions = log.filter(QStringLiteral("outcome=exception")).size();
@@ -228,9 +191,6 @@ void TestSoak::faultsDoNotStallTheCycle()
     // where there are thousands of polls on either side.
     if (polls >= 5000)
         QVERIFY2(growth < 5.0, qPrintable(QStringLiteral("resident memory grew %1 %").arg(growth)));
-
-    window.reset();
-    QDir::setCurrent(savedCurrent);
 }
 
 QTEST_MAIN(TestSoak)

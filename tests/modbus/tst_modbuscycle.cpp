@@ -1,10 +1,12 @@
-#include "windowharness.h"
+#include "myconfig.h"
+#include "windowfixture.h"
 
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QtTest>
 
-using namespace modbustest;
+using namespace modbusworkbook;
+using namespace windowtext;
 
 // The repeated read: period, one request at a time, period changes, stopping, and failed
 // replies in the middle of a cycle. Counts are bounded generously; nothing here times the
@@ -15,6 +17,8 @@ class TestModbusCycle : public QObject
 
 private slots:
     void initTestCase();
+    void init();
+    void cleanup();
     void periodHonoured();
     void slowDeviceNoOverlap();
     void periodChangedWhileCycling();
@@ -27,7 +31,7 @@ private slots:
 
 private:
     // Starts a cycle of holding registers 0..2 with `period` in the field.
-    void startCycle(WindowHarness &h, const QString &period)
+    void startCycle(WindowFixture &h, const QString &period)
     {
         h.setReadWindow(0, 3);
         h.period->setText(period);
@@ -35,7 +39,7 @@ private:
         h.readButton->setChecked(true);
     }
 
-    const QString simPath = QStringLiteral(SENSOR_SIM_PATH);
+    std::unique_ptr<WindowFixture> m_f;
 };
 
 void TestModbusCycle::initTestCase()
@@ -43,11 +47,22 @@ void TestModbusCycle::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
 }
 
+void TestModbusCycle::init()
+{
+    m_f = std::make_unique<WindowFixture>(QStringLiteral("tst_modbuscycle"));
+    QVERIFY(m_f->isValid());
+    QVERIFY(!m_f->useModbusWorkbook().isEmpty());
+}
+
+void TestModbusCycle::cleanup()
+{
+    m_f.reset();
+}
+
 void TestModbusCycle::periodHonoured()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
@@ -55,60 +70,59 @@ void TestModbusCycle::periodHonoured()
     elapsed.start();
     startCycle(h, QStringLiteral("200"));
     QVERIFY(h.readButton->isChecked());
-    QCOMPARE(h.count(sentText), 1); // the first request goes out at once
+    QCOMPARE(h.count(sent), 1); // the first request goes out at once
     QTest::qWait(1000);
     h.readButton->setChecked(false);
     const qint64 ms = elapsed.elapsed();
-    QVERIFY(h.waitFor(normalText, h.count(sentText)));
+    QVERIFY(h.waitFor(normal, h.count(sent)));
 
     // One request at the press and one per period after it, never more.
-    const int served = sim.requests().size();
+    const int served = h.sim().requests().size();
     QVERIFY2(served >= 2, qPrintable(QString::number(served)));
     QVERIFY2(served <= 1 + ms / 200 + 1, qPrintable(QStringLiteral("%1 in %2 ms").arg(served).arg(ms)));
     QTest::qWait(300);
-    QCOMPARE(sim.requests().size(), served); // released: the timer stopped
+    QCOMPARE(h.sim().requests().size(), served); // released: the timer stopped
 }
 
 void TestModbusCycle::slowDeviceNoOverlap()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--delay-ms", "150" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "150" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
     startCycle(h, QStringLiteral("20"));
-    QVERIFY(h.waitFor(normalText, 4, 5000));
+    QVERIFY(h.waitFor(normal, 4, 5000));
     h.readButton->setChecked(false);
-    QVERIFY(h.waitFor(normalText, h.count(sentText)));
+    QVERIFY(h.waitFor(normal, h.count(sent)));
 
     // The ticks that came while a reply was outstanding sent nothing and were not made up.
-    QCOMPARE(h.count(sentText), h.count(normalText));
-    QCOMPARE(sim.requests().size(), h.count(sentText));
+    QCOMPARE(h.count(sent), h.count(normal));
+    QCOMPARE(h.sim().requests().size(), h.count(sent));
 }
 
 void TestModbusCycle::periodChangedWhileCycling()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
     startCycle(h, QStringLiteral("5000"));
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
     // A shorter period applies to the running cycle at once.
-    WindowHarness::finishEdit(h.period, QStringLiteral("30"));
-    QVERIFY(h.waitFor(normalText, 5, 3000));
+    WindowFixture::finishEdit(h.period, QStringLiteral("30"));
+    QVERIFY(h.waitFor(normal, 5, 3000));
 
     // A longer one too; then 10 ms or less is kept but not applied.
-    WindowHarness::finishEdit(h.period, QStringLiteral("5000"));
+    WindowFixture::finishEdit(h.period, QStringLiteral("5000"));
     QTest::qWait(100);
-    const int before = sim.requests().size();
-    WindowHarness::finishEdit(h.period, QStringLiteral("5"));
+    const int before = h.sim().requests().size();
+    WindowFixture::finishEdit(h.period, QStringLiteral("5"));
     QTest::qWait(400);
-    QVERIFY2(sim.requests().size() <= before + 1,
-             qPrintable(QStringLiteral("%1 -> %2").arg(before).arg(sim.requests().size())));
+    QVERIFY2(h.sim().requests().size() <= before + 1,
+             qPrintable(QStringLiteral("%1 -> %2").arg(before).arg(h.sim().requests().size())));
     QVERIFY(h.readButton->isChecked());
     h.readButton->setChecked(false);
 }
@@ -124,57 +138,56 @@ void TestModbusCycle::periodZero_data()
 void TestModbusCycle::periodZero()
 {
     QFETCH(QString, period);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
     // Each handled reply is followed by the next request as soon as the event loop allows.
     startCycle(h, period);
-    QVERIFY(h.waitFor(normalText, 10, 5000));
+    QVERIFY(h.waitFor(normal, 10, 5000));
     h.readButton->setChecked(false);
-    QVERIFY(h.waitFor(normalText, h.count(sentText)));
-    QCOMPARE(h.count(sentText), h.count(normalText));
-    QCOMPARE(sim.requests().size(), h.count(sentText));
+    QVERIFY(h.waitFor(normal, h.count(sent)));
+    QCOMPARE(h.count(sent), h.count(normal));
+    QCOMPARE(h.sim().requests().size(), h.count(sent));
 }
 
 void TestModbusCycle::untickRepeatStops()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--delay-ms", "100" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "100" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
     startCycle(h, QStringLiteral("20"));
-    QVERIFY(h.waitFor(normalText, 2));
+    QVERIFY(h.waitFor(normal, 2));
     h.repeat->setChecked(false);
     QVERIFY(!h.readButton->isChecked());
     // A reply still on its way is handled normally; nothing follows it.
-    QVERIFY(h.waitFor(normalText, h.count(sentText)));
-    const int served = sim.requests().size();
+    QVERIFY(h.waitFor(normal, h.count(sent)));
+    const int served = h.sim().requests().size();
     QTest::qWait(300);
-    QCOMPARE(sim.requests().size(), served);
+    QCOMPARE(h.sim().requests().size(), served);
     QCOMPARE(h.style(), white);
 }
 
 void TestModbusCycle::failedReplyKeepsCycling()
 {
-    SimFixture sim(simPath);
+    WindowFixture &h = *m_f;
     // Requests 1 and 2 (first attempt and retry) are dropped, the rest answered.
-    QVERIFY2(sim.start({ "--static", "--drop-every", "1" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    QVERIFY2(h.startSimulator({ "--static", "--drop-every", "1" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
     startCycle(h, QStringLiteral("50"));
     QVERIFY(h.waitFor(QStringLiteral("Request timeout."), 1, 7000));
-    QCOMPARE(h.styleRecorder->styles.mid(0, 2), QStringList({ green, red }));
-    QVERIFY(sim.waitForRequests(2));
-    QCOMPARE(requestsWith(sim, { "outcome=drop" }).size(), 2);
+    QCOMPARE(h.styles.mid(0, 2), QStringList({ green, red }));
+    QVERIFY(h.sim().waitForRequests(2));
+    QCOMPARE(h.sim().requestsWith({ "outcome=drop" }).size(), 2);
     // The cycle carries on with the next request.
-    QVERIFY(h.waitFor(sentText, 2, 2000));
+    QVERIFY(h.waitFor(sent, 2, 2000));
     QVERIFY(h.readButton->isChecked());
     h.readButton->setChecked(false);
     h.connectButton->setChecked(false); // aborts the outstanding request
@@ -184,9 +197,9 @@ void TestModbusCycle::failedReplyKeepsCycling()
 
 void TestModbusCycle::writeEndsCycle()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--delay-ms", "150" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "150" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
@@ -201,24 +214,24 @@ void TestModbusCycle::writeEndsCycle()
     h.writeButton->click();
     QVERIFY(!h.repeat->isChecked());
     QVERIFY(!h.readButton->isChecked());
-    QCOMPARE(h.count(sentText), 1);
+    QCOMPARE(h.count(sent), 1);
     // Edits after the press do not change what is sent.
     h.setCell(5, HexColumn, QStringLiteral("0x0043"));
 
-    QVERIFY(h.waitFor(normalText, 2));
-    QCOMPARE(h.count(sentText), 2);
+    QVERIFY(h.waitFor(normal, 2));
+    QCOMPARE(h.count(sent), 2);
     QTest::qWait(200);
-    const QStringList served = sim.requests();
+    const QStringList served = h.sim().requests();
     QCOMPARE(served.size(), 2);
-    QCOMPARE(requestsWith(sim, { "fc=6", "addr=5", "values=66" }).size(), 1);
+    QCOMPARE(h.sim().requestsWith({ "fc=6", "addr=5", "values=66" }).size(), 1);
     QVERIFY(served.last().contains(QStringLiteral("fc=6")));
 }
 
 void TestModbusCycle::waitingWriteDroppedWhenLineCloses()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--delay-ms", "300" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
 
@@ -230,8 +243,8 @@ void TestModbusCycle::waitingWriteDroppedWhenLineCloses()
     h.connectButton->setChecked(false);
     QVERIFY(h.open());
     QTest::qWait(700);
-    QCOMPARE(requestsWith(sim, { "fc=6" }).size(), 0);
-    QCOMPARE(h.count(sentText), 1);
+    QCOMPARE(h.sim().requestsWith({ "fc=6" }).size(), 0);
+    QCOMPARE(h.count(sent), 1);
 }
 
 QTEST_MAIN(TestModbusCycle)

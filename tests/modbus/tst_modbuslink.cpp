@@ -1,5 +1,6 @@
 #include "modalcatcher.h"
-#include "windowharness.h"
+#include "myconfig.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QDialog>
@@ -9,7 +10,8 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-using namespace modbustest;
+using namespace modbusworkbook;
+using namespace windowtext;
 
 // Opening and closing the serial Modbus line from the main window, against sensor-sim.
 class TestModbusLink : public QObject
@@ -18,6 +20,8 @@ class TestModbusLink : public QObject
 
 private slots:
     void initTestCase();
+    void init();
+    void cleanup();
     void openAndClose();
     void closeClearsPendingRequest();
     void failedOpening_data();
@@ -29,7 +33,7 @@ private slots:
     void readRefusedForUnknownArea();
 
 private:
-    const QString simPath = QStringLiteral(SENSOR_SIM_PATH);
+    std::unique_ptr<WindowFixture> m_f;
 };
 
 void TestModbusLink::initTestCase()
@@ -37,11 +41,22 @@ void TestModbusLink::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
 }
 
+void TestModbusLink::init()
+{
+    m_f = std::make_unique<WindowFixture>(QStringLiteral("tst_modbuslink"));
+    QVERIFY(m_f->isValid());
+    QVERIFY(!m_f->useModbusWorkbook().isEmpty());
+}
+
+void TestModbusLink::cleanup()
+{
+    m_f.reset();
+}
+
 void TestModbusLink::openAndClose()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QCOMPARE(h.status->currentMessage(), QStringLiteral("modbus status:UnconnectedState"));
     QCOMPARE(h.connectButton->text(), QStringLiteral("打开串口"));
@@ -54,7 +69,7 @@ void TestModbusLink::openAndClose()
     // Reading works on the open line.
     h.setReadWindow(0, 3);
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
 
     // Closing from a running cycle stops it.
     h.repeat->setChecked(true);
@@ -67,9 +82,9 @@ void TestModbusLink::openAndClose()
     QCOMPARE(h.messages.last(), QStringLiteral("modbus status:UnconnectedState"));
     QCOMPARE(h.connectButton->text(), QStringLiteral("打开串口"));
     QVERIFY(!h.readButton->isChecked());
-    const int served = sim.requests().size();
+    const int served = h.sim().requests().size();
     QTest::qWait(200);
-    QCOMPARE(sim.requests().size(), served);
+    QCOMPARE(h.sim().requests().size(), served);
 
     // Reopening works with the same client object.
     h.messages.clear();
@@ -78,30 +93,30 @@ void TestModbusLink::openAndClose()
                                        "modbus status:ConnectedState" }));
     h.repeat->setChecked(false);
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
     QCOMPARE(h.cell(1, HexColumn), QStringLiteral("0x0019")); // 25 ℃ of the factory image
 }
 
 void TestModbusLink::closeClearsPendingRequest()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--delay-ms", "400" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "400" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
     h.readButton->setChecked(true);
-    QCOMPARE(h.count(sentText), 1);
-    QVERIFY(sim.waitForRequests(1));
+    QCOMPARE(h.count(sent), 1);
+    QVERIFY(h.sim().waitForRequests(1));
 
     // Closed while the reply is on its way: the client aborts it and the mark goes.
     h.connectButton->setChecked(false);
     QCOMPARE(h.style(), red);
     QVERIFY(h.open());
     h.readButton->setChecked(true);
-    QCOMPARE(h.count(sentText), 2);
-    QVERIFY(h.waitFor(normalText));
-    QVERIFY(sim.waitForRequests(2));
+    QCOMPARE(h.count(sent), 2);
+    QVERIFY(h.waitFor(normal));
+    QVERIFY(h.sim().waitForRequests(2));
 }
 
 void TestModbusLink::failedOpening_data()
@@ -117,9 +132,9 @@ void TestModbusLink::failedOpening()
 {
     QFETCH(QString, port);
     QFETCH(bool, watchExpiry);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(port, QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
+    h.useLine(port);
     h.create();
 
     QVERIFY(!h.open());
@@ -134,67 +149,64 @@ void TestModbusLink::failedOpening()
         QTRY_VERIFY_WITH_TIMEOUT(h.status->currentMessage().isEmpty(), 7000);
 
     // Once the port exists, the next attempt opens it.
-    MyConfig::serialName = sim.clientPort();
+    h.useLine(h.sim().clientPort());
     QVERIFY(h.open());
     QCOMPARE(h.connectButton->text(), QStringLiteral("关闭串口"));
     h.setReadWindow(0, 1);
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
 }
 
 void TestModbusLink::lineVanishes()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
     h.repeat->setChecked(true);
     h.period->setText(QStringLiteral("50"));
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
 
-    sim.killLine();
+    h.sim().killLine();
     QTRY_VERIFY_WITH_TIMEOUT(!h.connectButton->isChecked(), 5000);
     QCOMPARE(h.connectButton->text(), QStringLiteral("打开串口"));
     QVERIFY(!h.readButton->isChecked());
     QCOMPARE(h.messages.last(), QStringLiteral("modbus status:UnconnectedState"));
 
     // The window stays usable: a new line opens and reads.
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    MyConfig::serialName = sim.clientPort();
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     QVERIFY(h.open());
     h.repeat->setChecked(false);
-    const int normals = h.count(normalText);
+    const int normals = h.count(normal);
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText, normals + 1));
+    QVERIFY(h.waitFor(normal, normals + 1));
 }
 
 void TestModbusLink::windowClosedWithReplyOutstanding()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--delay-ms", "300" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
     h.repeat->setChecked(true);
     h.period->setText(QStringLiteral("20"));
     h.readButton->setChecked(true);
-    QVERIFY(sim.waitForRequests(1));
+    QVERIFY(h.sim().waitForRequests(1));
 
     // The client goes with the window and aborts the outstanding reply on its way out.
-    h.window.reset();
+    h.destroy();
     QTest::qWait(400);
-    QCOMPARE(sim.requests().size(), 1);
+    QCOMPARE(h.sim().requests().size(), 1);
 }
 
 void TestModbusLink::serialDialogClosesLineAndIsStoredAtExit()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QAction *com = h.child<QAction>("actionCOM");
     QVERIFY(com);
@@ -205,7 +217,7 @@ void TestModbusLink::serialDialogClosesLineAndIsStoredAtExit()
     QVERIFY(!h.connectButton->isChecked());
     QCOMPARE(h.connectButton->text(), QStringLiteral("打开串口"));
     QCOMPARE(h.messages.last(), QStringLiteral("modbus status:UnconnectedState"));
-    QDialog *dialog = h.window->findChild<QDialog *>(QStringLiteral("MySerialPort"));
+    QDialog *dialog = h.window()->findChild<QDialog *>(QStringLiteral("MySerialPort"));
     QVERIFY(dialog);
     QVERIFY(dialog->isVisible());
 
@@ -213,8 +225,8 @@ void TestModbusLink::serialDialogClosesLineAndIsStoredAtExit()
     QVERIFY(h.open());
     com->trigger();
     QVERIFY(!h.connectButton->isChecked());
-    QCOMPARE(h.window->findChildren<QDialog *>(QStringLiteral("MySerialPort")).size(), 1);
-    QCOMPARE(h.window->findChild<QDialog *>(QStringLiteral("MySerialPort")), dialog);
+    QCOMPARE(h.window()->findChildren<QDialog *>(QStringLiteral("MySerialPort")).size(), 1);
+    QCOMPARE(h.window()->findChild<QDialog *>(QStringLiteral("MySerialPort")), dialog);
 
     // Selections made in the still-open dialog are not confirmed: closing the window writes
     // the settings file with the stored line settings, not with what the dialog shows.
@@ -222,9 +234,9 @@ void TestModbusLink::serialDialogClosesLineAndIsStoredAtExit()
     dialog->findChild<QComboBox *>(QStringLiteral("comboBox_baudrate"))->setCurrentText(QStringLiteral("9600"));
     dialog->findChild<QComboBox *>(QStringLiteral("comboBox_parity"))->setCurrentText(QStringLiteral("Even"));
     dialog->findChild<QComboBox *>(QStringLiteral("comboBox_stopbits"))->setCurrentText(QStringLiteral("2"));
-    h.window.reset();
+    h.destroy();
 
-    QFile file(h.dir.filePath(MyConfig::programName + QStringLiteral(".json")));
+    QFile file(h.path(MyConfig::programName + QStringLiteral(".json")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QJsonObject serial = QJsonDocument::fromJson(file.readAll()).object().value("serialport").toObject();
     QCOMPARE(serial.value("name"), QJsonValue(sim.clientPort()));
@@ -235,9 +247,8 @@ void TestModbusLink::serialDialogClosesLineAndIsStoredAtExit()
 
 void TestModbusLink::readRefusedWhileClosed()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     ModalCatcher boxes;
     h.repeat->setChecked(true);
@@ -250,14 +261,13 @@ void TestModbusLink::readRefusedWhileClosed()
     // No cycle was started: no further boxes.
     QTest::qWait(150);
     QCOMPARE(boxes.count(), 1);
-    QCOMPARE(sim.requests().size(), 0);
+    QCOMPARE(h.sim().requests().size(), 0);
 }
 
 void TestModbusLink::readRefusedForUnknownArea()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     ModalCatcher boxes;
@@ -281,7 +291,7 @@ void TestModbusLink::readRefusedForUnknownArea()
     h.readButton->setChecked(true);
     QTRY_COMPARE(boxes.count(), 2);
     QVERIFY(h.readButton->isChecked());
-    QCOMPARE(sim.requests().size(), 0);
+    QCOMPARE(h.sim().requests().size(), 0);
 }
 
 QTEST_MAIN(TestModbusLink)

@@ -1,12 +1,14 @@
 #include "modalcatcher.h"
-#include "windowharness.h"
+#include "myconfig.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QLCDNumber>
 #include <QStandardPaths>
 #include <QtTest>
 
-using namespace modbustest;
+using namespace modbusworkbook;
+using namespace windowtext;
 
 // One-shot reads through the main window against sensor-sim: what the table, the status bar
 // and the status field show for normal, failed and mismatching replies, the change marking,
@@ -17,6 +19,8 @@ class TestModbusRead : public QObject
 
 private slots:
     void initTestCase();
+    void init();
+    void cleanup();
     void holdingRegisters();
     void bitAreas_data();
     void bitAreas();
@@ -35,7 +39,7 @@ private slots:
     void distanceDisplay();
 
 private:
-    const QString simPath = QStringLiteral(SENSOR_SIM_PATH);
+    std::unique_ptr<WindowFixture> m_f;
 };
 
 void TestModbusRead::initTestCase()
@@ -43,23 +47,34 @@ void TestModbusRead::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
 }
 
+void TestModbusRead::init()
+{
+    m_f = std::make_unique<WindowFixture>(QStringLiteral("tst_modbusread"));
+    QVERIFY(m_f->isValid());
+    QVERIFY(!m_f->useModbusWorkbook().isEmpty());
+}
+
+void TestModbusRead::cleanup()
+{
+    m_f.reset();
+}
+
 void TestModbusRead::holdingRegisters()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--set", "hr:0=125,0xFF38,1234,0x00AB" }),
-             qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--set", "hr:0=125,0xFF38,1234,0x00AB" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 4);
 
     h.messages.clear();
     h.readButton->setChecked(true);
-    QCOMPARE(h.messages, QStringList({ sentText }));
+    QCOMPARE(h.messages, QStringList({ sent }));
     QCOMPARE(h.style(), green);
     QVERIFY(!h.readButton->isChecked()); // one-shot: springs back at once
-    QVERIFY(h.waitFor(normalText));
-    QCOMPARE(h.messages, QStringList({ sentText, normalText }));
+    QVERIFY(h.waitFor(normal));
+    QCOMPARE(h.messages, QStringList({ sent, normal }));
     QCOMPARE(h.style(), white);
 
     const QStringList hex = { "0x007D", "0xFF38", "0x04D2", "0x00AB" };
@@ -77,7 +92,7 @@ void TestModbusRead::holdingRegisters()
     QCOMPARE(h.cell(0, AddrColumn), QStringLiteral("0"));
     QCOMPARE(h.cell(1, RuleColumn), QStringLiteral("{\"signed\":true,\"unit\":\"℃\"}"));
 
-    QCOMPARE(requestsWith(sim, { "fc=3", "addr=0", "count=4" }).size(), 1);
+    QCOMPARE(h.sim().requestsWith({ "fc=3", "addr=0", "count=4" }).size(), 1);
 }
 
 void TestModbusRead::bitAreas_data()
@@ -95,14 +110,14 @@ void TestModbusRead::bitAreas()
     QFETCH(QString, area);
     QFETCH(QString, set);
     QFETCH(QString, function);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--set", set }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), area);
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--set", set }), qPrintable(h.sim().errorString()));
+    MyConfig::regsType = area;
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 5);
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
 
     // On is the device's 0xFF00, whatever form the client hands it over in.
     const QStringList hex = { "0xFF00", "0x0000", "0xFF00", "0xFF00", "0x0000" };
@@ -113,35 +128,34 @@ void TestModbusRead::bitAreas()
         QCOMPARE(h.cell(row, DecColumn), dec.at(row));
         QCOMPARE(h.cell(row, DisplayColumn), shown.at(row));
     }
-    QCOMPARE(requestsWith(sim, { function, "addr=0", "count=5" }).size(), 1);
+    QCOMPARE(h.sim().requestsWith({ function, "addr=0", "count=5" }).size(), 1);
 }
 
 void TestModbusRead::readWindowShrunkBeforeReply()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--delay-ms", "300", "--set", "hr:0=1,2,3,4,5,6,7,8,9,10" }),
-             qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300", "--set", "hr:0=1,2,3,4,5,6,7,8,9,10" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 10);
     h.readButton->setChecked(true);
-    QCOMPARE(h.count(sentText), 1);
+    QCOMPARE(h.count(sent), 1);
 
     h.setReadWindow(2, 2);
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
     for (int row = 0; row < 10; ++row) {
         const bool inside = row == 2 || row == 3;
         QCOMPARE(h.cell(row, DecColumn), inside ? QString::number(row + 1) : QString());
     }
-    QCOMPARE(requestsWith(sim, { "fc=3", "addr=0", "count=10" }).size(), 1);
+    QCOMPARE(h.sim().requestsWith({ "fc=3", "addr=0", "count=10" }).size(), 1);
 }
 
 void TestModbusRead::pressWhileOutstanding()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--delay-ms", "300" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
@@ -152,22 +166,22 @@ void TestModbusRead::pressWhileOutstanding()
     // the repeat box the button springs back at once.
     h.readButton->setChecked(true);
     QVERIFY(!h.readButton->isChecked());
-    QCOMPARE(h.count(sentText), 1);
-    QVERIFY(h.waitFor(normalText));
+    QCOMPARE(h.count(sent), 1);
+    QVERIFY(h.waitFor(normal));
     QTest::qWait(100);
-    QCOMPARE(sim.requests().size(), 1);
+    QCOMPARE(h.sim().requests().size(), 1);
 
     // With the repeat box ticked the press starts the cycle: the first tick after the reply reads.
     h.readButton->setChecked(true);
-    QCOMPARE(h.count(sentText), 2);
+    QCOMPARE(h.count(sent), 2);
     h.repeat->setChecked(true);
     h.period->setText(QStringLiteral("50"));
     h.readButton->setChecked(true);
     QVERIFY(h.readButton->isChecked());
-    QCOMPARE(h.count(sentText), 2);
-    QVERIFY(h.waitFor(normalText, 3, 4000));
+    QCOMPARE(h.count(sent), 2);
+    QVERIFY(h.waitFor(normal, 3, 4000));
     QVERIFY(h.readButton->isChecked());
-    QVERIFY(sim.waitForRequests(3, 4000));
+    QVERIFY(h.sim().waitForRequests(3, 4000));
     h.readButton->setChecked(false);
 }
 
@@ -193,10 +207,9 @@ void TestModbusRead::failedReplies()
     QFETCH(QString, expectedText);
     QFETCH(QString, outcome);
     QFETCH(int, served);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start(QStringList({ "--static", "--set", "hr:0=7,8,9" }) + faults),
-             qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator(QStringList({ "--static", "--set", "hr:0=7,8,9" }) + faults),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
@@ -207,14 +220,14 @@ void TestModbusRead::failedReplies()
     if (!expectedText.isEmpty())
         QCOMPARE(shown, expectedText);
     QVERIFY(!shown.isEmpty());
-    QVERIFY(!h.messages.contains(normalText));
+    QVERIFY(!h.messages.contains(normal));
     for (int row = 0; row < 3; ++row)
         QCOMPARE(h.cell(row, HexColumn), QString());
-    QCOMPARE(requestsWith(sim, { outcome }).size(), served);
+    QCOMPARE(h.sim().requestsWith({ outcome }).size(), served);
 
     // The pending mark went with the failed reply: the next read is sent.
     h.readButton->setChecked(true);
-    QCOMPARE(h.count(sentText), 2);
+    QCOMPARE(h.count(sent), 2);
 }
 
 void TestModbusRead::refusedBeforeSending_data()
@@ -252,9 +265,9 @@ void TestModbusRead::refusedBeforeSending()
     QFETCH(QString, start);
     QFETCH(QString, text);
     QFETCH(QString, logged);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--address", "247" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--address", "247" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.repeat->setChecked(true);
@@ -271,9 +284,9 @@ void TestModbusRead::refusedBeforeSending()
     else
         h.readButton->setChecked(true);
     if (text.isEmpty()) {
-        QVERIFY(h.waitFor(sentText));
+        QVERIFY(h.waitFor(sent));
         const QStringList parts = logged.split(QLatin1Char(' '));
-        QVERIFY(QTest::qWaitFor([&] { return !requestsWith(sim, parts).isEmpty(); }, 3000));
+        QVERIFY(QTest::qWaitFor([&] { return !h.sim().requestsWith(parts).isEmpty(); }, 3000));
         h.readButton->setChecked(false);
         QCOMPARE(boxes.count(), 0);
         return;
@@ -283,9 +296,9 @@ void TestModbusRead::refusedBeforeSending()
     QCOMPARE(boxes.last().text, text);
     QVERIFY(!h.repeat->isChecked());
     QVERIFY(!h.readButton->isChecked());
-    QVERIFY(!h.messages.contains(sentText));
+    QVERIFY(!h.messages.contains(sent));
     QTest::qWait(200);
-    QCOMPARE(sim.requests().size(), 0);
+    QCOMPARE(h.sim().requests().size(), 0);
 }
 
 void TestModbusRead::fieldsTheDeviceRefuses_data()
@@ -307,27 +320,25 @@ void TestModbusRead::fieldsTheDeviceRefuses()
     QFETCH(QString, address);
     QFETCH(QString, count);
     QFETCH(QString, logged);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     // Typed without finishing the edit, so the field rules have not corrected them.
     h.addrRead->setText(address);
     h.lenRead->setText(count);
     h.readButton->setChecked(true);
-    QCOMPARE(h.count(sentText), 1);
+    QCOMPARE(h.count(sent), 1);
     QTRY_COMPARE(h.style(), red);
-    QVERIFY(sim.waitForRequests(1));
-    QCOMPARE(requestsWith(sim, { "fc=3", logged, "outcome=exception" }).size(), 1);
+    QVERIFY(h.sim().waitForRequests(1));
+    QCOMPARE(h.sim().requestsWith({ "fc=3", logged, "outcome=exception" }).size(), 1);
 }
 
 void TestModbusRead::areaSwitchedDuringRead()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--delay-ms", "300", "--set", "hr:0=7,8,9" }),
-             qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "300", "--set", "hr:0=7,8,9" }),
+             qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(0, 3);
@@ -335,9 +346,9 @@ void TestModbusRead::areaSwitchedDuringRead()
     h.area->setCurrentText(QStringLiteral("input"));
     QCOMPARE(h.table->rowCount(), 32);
 
-    QVERIFY(h.waitFor(mismatchText));
+    QVERIFY(h.waitFor(mismatch));
     QCOMPARE(h.style(), yellow);
-    QVERIFY(!h.messages.contains(normalText));
+    QVERIFY(!h.messages.contains(normal));
     for (int row = 0; row < 3; ++row) {
         QCOMPARE(h.cell(row, HexColumn), QString());
         QCOMPARE(h.cell(row, DecColumn), QString());
@@ -354,9 +365,9 @@ void TestModbusRead::changeMarking_data()
 void TestModbusRead::changeMarking()
 {
     QFETCH(bool, warn);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--set", "hr:0=1,2" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--set", "hr:0=1,2" }),
+             qPrintable(h.sim().errorString()));
     MyConfig::changeWarnEnable = warn;
     h.create();
     QVERIFY(h.open());
@@ -365,7 +376,7 @@ void TestModbusRead::changeMarking()
     const QBrush greenBrush(Qt::green);
     const QBrush whiteBrush(Qt::white);
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
     // Both cells changed from empty.
     for (int row = 0; row < 2; ++row) {
         if (warn)
@@ -376,14 +387,14 @@ void TestModbusRead::changeMarking()
 
     // Same values again: white.
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText, 2));
+    QVERIFY(h.waitFor(normal, 2));
     QCOMPARE(h.background(0, HexColumn), whiteBrush);
     QCOMPARE(h.background(1, HexColumn), whiteBrush);
 
     // The user typed another value into row 0: the reply changes it back.
     h.setCell(0, HexColumn, QStringLiteral("0x0005"));
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText, 3));
+    QVERIFY(h.waitFor(normal, 3));
     QCOMPARE(h.cell(0, HexColumn), QStringLiteral("0x0001"));
     QCOMPARE(h.background(0, HexColumn), warn ? greenBrush : whiteBrush);
     QCOMPARE(h.background(1, HexColumn), whiteBrush);
@@ -424,13 +435,12 @@ void TestModbusRead::distanceDisplay()
     QFETCH(int, windowAddress);
     QFETCH(int, windowCount);
     QFETCH(QList<double>, expected);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static", "--set", "hr:0=125,0xFF38,1234", "--set", "hr:10=510,1210",
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--set", "hr:0=125,0xFF38,1234", "--set", "hr:10=510,1210",
                          "--set", "hr:20=260,2010", "--set", "ir:0=7,65535,9", "--set",
                          "ir:10=11,12", "--set", "ir:20=21,22", "--set", "coil:0=1,1,1,1",
-                         "--set", "di:0=1,1,1,1" }),
-             qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), area);
+                         "--set", "di:0=1,1,1,1" }), qPrintable(h.sim().errorString()));
+    MyConfig::regsType = area;
     h.create();
     QVERIFY(h.open());
 
@@ -448,7 +458,7 @@ void TestModbusRead::distanceDisplay()
     h.readButton->setChecked(true);
     if (windowAddress >= 0)
         h.setReadWindow(windowAddress, windowCount); // before the reply is handled
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
     for (int i = 0; i < 7; ++i) {
         auto *lcd = display->findChild<QLCDNumber *>(QLatin1String(names[i]));
         QVERIFY2(lcd, names[i]);

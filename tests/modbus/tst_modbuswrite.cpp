@@ -1,10 +1,12 @@
 #include "modalcatcher.h"
-#include "windowharness.h"
+#include "myconfig.h"
+#include "windowfixture.h"
 
 #include <QStandardPaths>
 #include <QtTest>
 
-using namespace modbustest;
+using namespace modbusworkbook;
+using namespace windowtext;
 
 // Writing table values to sensor-sim: the function codes the device receives, the values it
 // keeps (read back), the write reply in the table, broadcast, and the refused writes.
@@ -14,6 +16,8 @@ class TestModbusWrite : public QObject
 
 private slots:
     void initTestCase();
+    void init();
+    void cleanup();
     void writeAndReadBack_data();
     void writeAndReadBack();
     void writeReplyInReadWindow();
@@ -23,12 +27,24 @@ private slots:
     void requestTooLongForOneFrame();
 
 private:
-    const QString simPath = QStringLiteral(SENSOR_SIM_PATH);
+    std::unique_ptr<WindowFixture> m_f;
 };
 
 void TestModbusWrite::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestModbusWrite::init()
+{
+    m_f = std::make_unique<WindowFixture>(QStringLiteral("tst_modbuswrite"));
+    QVERIFY(m_f->isValid());
+    QVERIFY(!m_f->useModbusWorkbook().isEmpty());
+}
+
+void TestModbusWrite::cleanup()
+{
+    m_f.reset();
 }
 
 void TestModbusWrite::writeAndReadBack_data()
@@ -71,11 +87,11 @@ void TestModbusWrite::writeAndReadBack()
     QFETCH(QStringList, cells);
     QFETCH(QStringList, logged);
     QFETCH(QStringList, readBack);
-    SimFixture sim(simPath);
+    WindowFixture &h = *m_f;
     // Coils 1..4 start 1, 0, 1, 0 so every coil row changes.
-    QVERIFY2(sim.start({ "--static", "--set", "coil:1=1,0,1,0", "--set", "hr:0=9,9,9,9,9,9,9,9,9,9,9,9,9" }),
-             qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), area);
+    QVERIFY2(h.startSimulator({ "--static", "--set", "coil:1=1,0,1,0", "--set", "hr:0=9,9,9,9,9,9,9,9,9,9,9,9,9" }),
+             qPrintable(h.sim().errorString()));
+    MyConfig::regsType = area;
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(14, 1); // away from the written rows
@@ -84,27 +100,26 @@ void TestModbusWrite::writeAndReadBack()
     h.setWriteRange(address, cells.size());
 
     h.writeButton->click();
-    QCOMPARE(h.messages.last(), sentText);
+    QCOMPARE(h.messages.last(), sent);
     QCOMPARE(h.style(), green);
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
     QCOMPARE(h.style(), white);
-    QCOMPARE(requestsWith(sim, logged).size(), 1);
+    QCOMPARE(h.sim().requestsWith(logged).size(), 1);
     // Outside the read window the reply changes nothing.
     for (int i = 0; i < cells.size(); ++i)
         QCOMPARE(h.cell(address + i, HexColumn), cells.at(i));
 
     h.setReadWindow(address, cells.size());
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText, 2));
+    QVERIFY(h.waitFor(normal, 2));
     for (int i = 0; i < readBack.size(); ++i)
         QCOMPARE(h.cell(address + i, HexColumn), readBack.at(i));
 }
 
 void TestModbusWrite::writeReplyInReadWindow()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     h.setReadWindow(10, 3);
@@ -112,13 +127,13 @@ void TestModbusWrite::writeReplyInReadWindow()
     h.setWriteRange(11, 1);
 
     h.writeButton->click();
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
     QCOMPARE(h.cell(11, HexColumn), QStringLiteral("0x0014"));
     QCOMPARE(h.cell(11, DecColumn), QStringLiteral("20"));
     QCOMPARE(h.cell(11, DisplayColumn), QStringLiteral("20"));
     QCOMPARE(h.cell(10, HexColumn), QString());
     QCOMPARE(h.cell(12, HexColumn), QString());
-    QCOMPARE(sim.requests().size(), 1);
+    QCOMPARE(h.sim().requests().size(), 1);
 }
 
 void TestModbusWrite::refusedWrites_data()
@@ -154,9 +169,9 @@ void TestModbusWrite::refusedWrites()
     QFETCH(int, count);
     QFETCH(QString, title);
     QFETCH(QString, text);
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), area);
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
+    MyConfig::regsType = area;
     h.create();
     if (open)
         QVERIFY(h.open());
@@ -177,14 +192,13 @@ void TestModbusWrite::refusedWrites()
     QVERIFY(!h.repeat->isChecked());
     QVERIFY(h.messages.isEmpty());
     QTest::qWait(100);
-    QCOMPARE(sim.requests().size(), 0);
+    QCOMPARE(h.sim().requests().size(), 0);
 }
 
 void TestModbusWrite::broadcast()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     QCOMPARE(h.deviceAddr->text(), QStringLiteral("1"));
@@ -196,29 +210,28 @@ void TestModbusWrite::broadcast()
     h.setCell(11, HexColumn, QStringLiteral("0x0064"));
     h.setWriteRange(10, 2);
     h.writeButton->click();
-    QVERIFY(h.waitFor(broadcastText));
+    QVERIFY(h.waitFor(windowtext::broadcast));
     QCOMPARE(h.style(), white);
-    QVERIFY(!h.messages.contains(mismatchText));
+    QVERIFY(!h.messages.contains(mismatch));
     // No device answers: nothing comes back to show.
     QCOMPARE(h.cell(10, HexColumn), QStringLiteral("99"));
     QCOMPARE(h.cell(10, DecColumn), QString());
-    QVERIFY(sim.waitForRequests(1));
-    QCOMPARE(requestsWith(sim, { "slave=0", "fc=16", "addr=10", "outcome=broadcast",
+    QVERIFY(h.sim().waitForRequests(1));
+    QCOMPARE(h.sim().requestsWith({ "slave=0", "fc=16", "addr=10", "outcome=broadcast",
                                  "values=99,100" }).size(), 1);
 
     // The device took the values; the pending mark is gone, so the read goes out.
     h.deviceAddr->setText(QStringLiteral("1"));
     h.readButton->setChecked(true);
-    QVERIFY(h.waitFor(normalText));
+    QVERIFY(h.waitFor(normal));
     QCOMPARE(h.cell(10, HexColumn), QStringLiteral("0x0063"));
     QCOMPARE(h.cell(11, HexColumn), QStringLiteral("0x0064"));
 }
 
 void TestModbusWrite::requestTooLongForOneFrame()
 {
-    SimFixture sim(simPath);
-    QVERIFY2(sim.start({ "--static" }), qPrintable(sim.errorString()));
-    WindowHarness h(sim.clientPort(), QStringLiteral("hold"));
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static" }), qPrintable(h.sim().errorString()));
     h.create();
     QVERIFY(h.open());
     // 124 registers need 248 data bytes; a Modbus frame holds at most 246 of them (123
@@ -228,15 +241,15 @@ void TestModbusWrite::requestTooLongForOneFrame()
     h.writeButton->click();
     QCOMPARE(h.style(), red);
     QCOMPARE(h.messages.size(), 1);
-    QVERIFY(h.messages.first() != sentText);
+    QVERIFY(h.messages.first() != sent);
     QVERIFY(!h.messages.first().isEmpty());
 
     // Nothing is pending: a write the client accepts goes out next.
     h.setWriteRange(0, 123);
     h.writeButton->click();
-    QVERIFY(h.waitFor(normalText));
-    QCOMPARE(requestsWith(sim, { "fc=16", "addr=0", "count=123" }).size(), 1);
-    QCOMPARE(sim.requests().size(), 1);
+    QVERIFY(h.waitFor(normal));
+    QCOMPARE(h.sim().requestsWith({ "fc=16", "addr=0", "count=123" }).size(), 1);
+    QCOMPARE(h.sim().requests().size(), 1);
 }
 
 QTEST_MAIN(TestModbusWrite)

@@ -1,27 +1,16 @@
 #ifndef TABLEFIXTURE_H
 #define TABLEFIXTURE_H
 
-#include "mainwindow.h"
-#include "myconfig.h"
+#include "protocoltable.h"
 
-#include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 #include <QProcess>
-#include <QSettings>
-#include <QStandardPaths>
+#include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
-#include <QWidget>
 
-#include <memory>
-
-// Shared by the protocol table suites: fixture workbooks written by openpyxl, workbooks read
-// back by openpyxl, the window's debug lines, and a real MainWindow built from settings.
+// Shared by the protocol table suites: fixture workbooks written by openpyxl (see
+// make_fixtures.py), sheets read back by openpyxl, and sheets given to the model as texts.
 namespace tablefixture {
 
 inline const char *python() { return "/usr/bin/python3"; }
@@ -64,112 +53,35 @@ sys.stdout.write(json.dumps(rows))
     return rows;
 }
 
-inline QByteArray fileHash(const QString &path)
+// Holding registers from `start` with `values`, as a reply brings them.
+inline QModbusDataUnit registers(int start, const QVector<quint16> &values)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+    return QModbusDataUnit(QModbusDataUnit::HoldingRegisters, start, values);
 }
 
-// Debug lines of the default category, recorded even where the test environment switches
-// debug output off; other messages go on to the test framework's handler.
-class DebugLog
+// The six titles of a protocol sheet, one per role and a free one.
+inline const QStringList usualTitles = { "地址", "名称", "16进制", "10进制", "显示", "JSON解析" };
+
+// `count` rows of `columns` cells; cell (r, c) is "r,c".
+inline QList<QStringList> grid(int count, int columns)
 {
-public:
-    static void install()
-    {
-        previousFilter() = QLoggingCategory::installFilter(&DebugLog::filter);
-        previousHandler() = qInstallMessageHandler(&DebugLog::handler);
+    QList<QStringList> rows;
+    for (int r = 0; r < count; ++r) {
+        QStringList row;
+        for (int c = 0; c < columns; ++c)
+            row << QStringLiteral("%1,%2").arg(r).arg(c);
+        rows << row;
     }
-    static void clear() { lines().clear(); }
-    static int count(const QString &prefix)
-    {
-        int n = 0;
-        for (const QString &line : qAsConst(lines()))
-            n += line.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
+    return rows;
+}
 
-private:
-    static QStringList &lines()
-    {
-        static QStringList list;
-        return list;
-    }
-    static QLoggingCategory::CategoryFilter &previousFilter()
-    {
-        static QLoggingCategory::CategoryFilter filter = nullptr;
-        return filter;
-    }
-    static QtMessageHandler &previousHandler()
-    {
-        static QtMessageHandler h = nullptr;
-        return h;
-    }
-    static void filter(QLoggingCategory *category)
-    {
-        if (previousFilter())
-            previousFilter()(category);
-        if (qstrcmp(category->categoryName(), "default") == 0
-            || qstrcmp(category->categoryName(), "rurodur.protocol") == 0)
-            category->setEnabled(QtDebugMsg, true);
-    }
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        if (type == QtDebugMsg) {
-            lines().append(text);
-            return;
-        }
-        if (previousHandler())
-            previousHandler()(type, context, text);
-    }
-};
-
-// A temporary directory made current, fresh settings and a fresh geometry entry per window.
-class Session
+// A sheet of the usual titles whose rule column holds `rules`, one row each.
+inline void setRules(ProtocolTable &table, const QStringList &rules)
 {
-public:
-    explicit Session(const char *suite)
-        : m_previousDir(QDir::currentPath())
-    {
-        static int run = 0;
-        m_valid = m_dir.isValid() && QDir::setCurrent(m_dir.path());
-        MyConfig::restoreDefaults();
-        MyConfig::programName = QStringLiteral("%1_%2_%3")
-                                        .arg(QLatin1String(suite))
-                                        .arg(QCoreApplication::applicationPid())
-                                        .arg(++run);
-    }
-    ~Session()
-    {
-        QSettings(QString::fromLatin1(MyConfig::geometryOrganisation), MyConfig::programName).clear();
-        QDir::setCurrent(m_previousDir);
-    }
-    bool isValid() const { return m_valid; }
-    QString path(const QString &name) const { return m_dir.filePath(name); }
-
-    // Copies a fixture workbook into this session, so a test may change it freely.
-    QString copy(const QString &source, const QString &name) const
-    {
-        const QString target = path(name);
-        QFile::remove(target);
-        return QFile::copy(source, target) ? target : QString();
-    }
-
-private:
-    QString m_previousDir;
-    QTemporaryDir m_dir;
-    bool m_valid = false;
-};
-
-template<typename T>
-T *child(QWidget *window, const char *name)
-{
-    T *widget = window->findChild<T *>(QLatin1String(name));
-    if (!widget)
-        qFatal("no widget %s", name);
-    return widget;
+    QList<QStringList> rows;
+    for (int r = 0; r < rules.size(); ++r)
+        rows << QStringList({ QString::number(r), QStringLiteral("r%1").arg(r), "", "", "", rules.at(r) });
+    table.setSheet(usualTitles, rows);
 }
 
 } // namespace tablefixture

@@ -1,27 +1,26 @@
-#include "mainwindow.h"
-#include "modalcatcher.h"
 #include "myconfig.h"
-#include "tablefixture.h"
+#include "protocoltable.h"
+#include "tablewindowsuite.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
 
-using namespace tablefixture;
-
 // The address and count fields, the area selector and the mouse selection of the main window,
 // and which sheet a start resolves; all on a real window driven through its widgets.
-class tst_Fields : public QObject
+class tst_Fields : public TableWindowSuite
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    tst_Fields()
+        : TableWindowSuite(QStringLiteral("tst_fields"))
+    {
+    }
 
+private slots:
     void addressRule_data();
     void addressRule();
     void countRule_data();
@@ -38,68 +37,25 @@ private slots:
     void startWithoutWorkbook();
 
 private:
-    void openWindow(bool withWorkbook, const QString &regsType = QStringLiteral("hold"));
-    QLineEdit *field(const char *name) const { return child<QLineEdit>(m_window.get(), name); }
-    QComboBox *areas() const { return child<QComboBox>(m_window.get(), "comboBox_regsType"); }
-    QTableWidget *table() const { return child<QTableWidget>(m_window.get(), "tableWidget"); }
-    void finish(const char *name, const QString &text)
+    // The "hold" sheet of tables.xlsx has 100 rows; without a workbook the table has none.
+    void openWindow(bool withWorkbook, const QString &area = QStringLiteral("hold"))
     {
-        field(name)->setText(text);
-        QTest::keyClick(field(name), Qt::Key_Return);
+        TableWindowSuite::openWindow(withWorkbook ? m_workbook : m_f->path(QStringLiteral("missing.xlsx")),
+                                     area);
     }
+    QComboBox *areas() const { return m_f->area; }
     QList<QWidget *> writeWidgets() const
     {
         QList<QWidget *> widgets;
         for (const char *name : { "pushButton_write", "label_regsAddrWrite", "lineEdit_regsAddrWrite",
                                   "label_regsLenWrite", "lineEdit_regsLenWrite", "pushButton_selectEnable" })
-            widgets << child<QWidget>(m_window.get(), name);
+            widgets << m_f->child<QWidget>(name);
         return widgets;
     }
     static void addBothPairs(const char *name, int rows, int address, const QString &count,
                              const QString &typed, const QString &addressShown,
                              const QString &countShown);
-
-    QTemporaryDir m_fixtures;
-    std::unique_ptr<Session> m_session;
-    std::unique_ptr<ModalCatcher> m_catcher;
-    std::unique_ptr<MainWindow> m_window;
 };
-
-static const QString resolveLine = QStringLiteral("comboBox_regsType : ");
-
-void tst_Fields::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    DebugLog::install();
-    QVERIFY(m_fixtures.isValid());
-    const QString error = makeWorkbooks(m_fixtures.path());
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-}
-
-void tst_Fields::init()
-{
-    m_session.reset(new Session("tst_fields"));
-    QVERIFY(m_session->isValid());
-    m_catcher.reset(new ModalCatcher);
-    DebugLog::clear();
-}
-
-void tst_Fields::cleanup()
-{
-    m_window.reset();
-    m_catcher.reset();
-    m_session.reset();
-}
-
-// The "hold" sheet of the fixture has 100 rows; without a workbook the table has none.
-void tst_Fields::openWindow(bool withWorkbook, const QString &regsType)
-{
-    MyConfig::protocolFile = withWorkbook
-            ? m_session->copy(m_fixtures.filePath(QStringLiteral("tables.xlsx")), QStringLiteral("tables.xlsx"))
-            : m_session->path(QStringLiteral("missing.xlsx"));
-    MyConfig::regsType = regsType;
-    m_window.reset(new MainWindow);
-}
 
 // Rows for the read pair and the write pair alike: same rules, other fields.
 void tst_Fields::addBothPairs(const char *name, int rows, int address, const QString &count,
@@ -227,7 +183,7 @@ void tst_Fields::areaChange()
     openWindow(true, from);
     QCOMPARE(areas()->currentText(), from);
     QCOMPARE(m_catcher->count(), 0);
-    DebugLog::clear();
+    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
 
     areas()->setCurrentText(to);
 
@@ -236,7 +192,7 @@ void tst_Fields::areaChange()
         QCOMPARE(m_catcher->last().title, QStringLiteral("故障"));
         QCOMPARE(m_catcher->last().text, QStringLiteral("寄存器不支持"));
     }
-    QCOMPARE(DebugLog::count(resolveLine), warned ? 0 : 1);
+    QCOMPARE(resolved.count(), warned ? 0 : 1);
     QCOMPARE(table()->columnCount(), columns);
     QCOMPARE(table()->rowCount(), rows);
     const QList<QWidget *> widgets = writeWidgets();
@@ -248,9 +204,9 @@ void tst_Fields::mouseSelection()
 {
     MyConfig::selectEnable = true;
     openWindow(true);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    QVERIFY(child<QPushButton>(m_window.get(), "pushButton_selectEnable")->isChecked());
+    m_f->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_f->window()));
+    QVERIFY(m_f->child<QPushButton>("pushButton_selectEnable")->isChecked());
     QCOMPARE(table()->rowCount(), 100);
 
     // Rows 5 to 9 by mouse: a click on row 5, a shift-click on row 9.
@@ -286,13 +242,13 @@ void tst_Fields::selectionIgnoredWhenOff()
 {
     MyConfig::selectEnable = false;
     openWindow(true);
-    QVERIFY(!child<QPushButton>(m_window.get(), "pushButton_selectEnable")->isChecked());
+    QVERIFY(!m_f->child<QPushButton>("pushButton_selectEnable")->isChecked());
 
     table()->setRangeSelected(QTableWidgetSelectionRange(20, 0, 22, 0), true);
     QCOMPARE(field("lineEdit_regsAddrWrite")->text(), QStringLiteral("0"));
     QCOMPARE(field("lineEdit_regsLenWrite")->text(), QStringLiteral("10"));
 
-    child<QPushButton>(m_window.get(), "pushButton_selectEnable")->click();
+    m_f->child<QPushButton>("pushButton_selectEnable")->click();
     table()->clearSelection();
     table()->setRangeSelected(QTableWidgetSelectionRange(30, 0, 31, 0), true);
     QCOMPARE(field("lineEdit_regsAddrWrite")->text(), QStringLiteral("30"));
@@ -327,12 +283,12 @@ void tst_Fields::startSelectsStoredArea()
 
     QCOMPARE(areas()->count(), 8);
     QCOMPARE(areas()->currentText(), current);
-    QCOMPARE(DebugLog::count(resolveLine), resolves);
+    QCOMPARE(m_f->resolves, resolves);
     QCOMPARE(table()->columnCount(), columns);
     QCOMPARE(m_catcher->count(), warnings);
 
     // The area shown is the one stored at exit.
-    m_window.reset();
+    m_f->destroy();
     QCOMPARE(MyConfig::regsType, current);
 }
 
@@ -341,12 +297,12 @@ void tst_Fields::startWithoutWorkbook()
     openWindow(false, QStringLiteral("hold"));
 
     QCOMPARE(areas()->count(), 0);
-    QCOMPARE(DebugLog::count(resolveLine), 0);
+    QCOMPARE(m_f->resolves, 0);
     QCOMPARE(table()->rowCount(), 0);
     QCOMPARE(table()->columnCount(), 0);
     QCOMPARE(m_catcher->count(), 0);
 
-    m_window.reset();
+    m_f->destroy();
     QCOMPARE(MyConfig::regsType, QString());
 }
 

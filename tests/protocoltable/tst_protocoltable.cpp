@@ -1,35 +1,27 @@
 #include "decoding.h"
-#include "mainwindow.h"
-#include "modalcatcher.h"
-#include "mytool.h"
 #include "myconfig.h"
-#include "tablefixture.h"
+#include "mytool.h"
+#include "protocoltable.h"
+#include "tablewindowsuite.h"
 
 #include <QComboBox>
-#include <QFileDialog>
-#include <QHeaderView>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
 
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/resource.h>
-#endif
-
-using namespace tablefixture;
-
-// Resolving workbook sheets into the register table and saving the table back, on a real
-// main window driven through its widgets.
-class tst_ProtocolTable : public QObject
+// Resolving workbook sheets into the register table of a real main window driven through its
+// widgets: what the table shows and lets the user edit, and the read window it bounds.
+class tst_ProtocolTable : public TableWindowSuite
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    tst_ProtocolTable()
+        : TableWindowSuite(QStringLiteral("tst_protocoltable"))
+    {
+    }
 
+private slots:
     void resolveShowsSheet();
     void resolveBoundsReadWindow();
     void columnRoles_data();
@@ -39,98 +31,13 @@ private slots:
     void rulesNormalisedInCells();
     void unusableRuleColumnKeepsCells_data();
     void unusableRuleColumnKeepsCells();
-    void saveAfterUnusableRuleColumnKeepsSheet();
     void sheetWithoutRowsKeepsTable();
     void failedResolveChangesNothing_data();
     void failedResolveChangesNothing();
-    void rowCapAndFullSave();
-
-    void saveWritesEdits();
-    void saveRefused_data();
-    void saveRefused();
-    void saveFailureKeepsEdits_data();
-    void saveFailureKeepsEdits();
-
-    void pickerCancelRestoresPath();
-    void pickerNewWorkbookResolvesFirstSheet();
-
     void sampleWorkbookAreas();
     void sampleWorkbookRules_data();
     void sampleWorkbookRules();
-
-private:
-    void openWindow(const QString &workbook, const QString &regsType = QStringLiteral("hold"));
-    QTableWidget *table() const { return child<QTableWidget>(m_window.get(), "tableWidget"); }
-    QString cell(int row, int column) const
-    {
-        const QTableWidgetItem *item = table()->item(row, column);
-        return item ? item->text() : QStringLiteral("<no item>");
-    }
-    QStringList headerLabels() const
-    {
-        QStringList labels;
-        for (int c = 0; c < table()->columnCount(); ++c)
-            labels << table()->horizontalHeaderItem(c)->text();
-        return labels;
-    }
-    void click(const char *button) { child<QPushButton>(m_window.get(), button)->click(); }
-    void finish(const char *field, const QString &text)
-    {
-        QLineEdit *edit = child<QLineEdit>(m_window.get(), field);
-        edit->setText(text);
-        QTest::keyClick(edit, Qt::Key_Return);
-    }
-    QString fieldText(const char *field) const
-    {
-        return child<QLineEdit>(m_window.get(), field)->text();
-    }
-    void selectSheet(const QString &name)
-    {
-        child<QComboBox>(m_window.get(), "comboBox_regsType")->setCurrentText(name);
-    }
-
-    QTemporaryDir m_fixtures;
-    std::unique_ptr<Session> m_session;
-    std::unique_ptr<ModalCatcher> m_catcher;
-    std::unique_ptr<MainWindow> m_window;
-    QString m_workbook;
 };
-
-static const QString resolveLine = QStringLiteral("comboBox_regsType : ");
-
-void tst_ProtocolTable::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    DebugLog::install();
-    QVERIFY(m_fixtures.isValid());
-    const QString error = makeWorkbooks(m_fixtures.path());
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-}
-
-void tst_ProtocolTable::init()
-{
-    m_session.reset(new Session("tst_protocoltable"));
-    QVERIFY(m_session->isValid());
-    m_catcher.reset(new ModalCatcher);
-    m_workbook = m_session->copy(m_fixtures.filePath(QStringLiteral("tables.xlsx")),
-                                 QStringLiteral("tables.xlsx"));
-    QVERIFY(!m_workbook.isEmpty());
-    DebugLog::clear();
-}
-
-void tst_ProtocolTable::cleanup()
-{
-    m_window.reset();
-    m_catcher.reset();
-    m_session.reset();
-}
-
-void tst_ProtocolTable::openWindow(const QString &workbook, const QString &regsType)
-{
-    MyConfig::protocolFile = workbook;
-    MyConfig::regsType = regsType;
-    m_window.reset(new MainWindow);
-}
 
 void tst_ProtocolTable::resolveShowsSheet()
 {
@@ -147,7 +54,7 @@ void tst_ProtocolTable::resolveShowsSheet()
     QCOMPARE(cell(7, 2), QStringLiteral("0x0015"));
     QCOMPARE(cell(99, 1), QStringLiteral("reg99"));
     QCOMPARE(cell(99, 3), QString());
-    QCOMPARE(DebugLog::count(resolveLine), 1);
+    QCOMPARE(m_f->resolves, 1);
 }
 
 void tst_ProtocolTable::resolveBoundsReadWindow()
@@ -195,7 +102,7 @@ void tst_ProtocolTable::columnRoles()
     QFETCH(bool, editable);
 
     openWindow(m_workbook, sheet);
-    QCOMPARE(child<QComboBox>(m_window.get(), "comboBox_regsType")->currentText(), sheet);
+    QCOMPARE(m_f->area->currentText(), sheet);
     for (int row = 0; row < table()->rowCount(); ++row) {
         const QTableWidgetItem *item = table()->item(row, column);
         QVERIFY(item);
@@ -267,7 +174,7 @@ void tst_ProtocolTable::unusableRuleColumnKeepsCells()
 
     openWindow(m_workbook);
     // Typed but not finished: the resolve runs the field handlers, which cut it to the rows.
-    child<QLineEdit>(m_window.get(), "lineEdit_regsLenRead")->setText(QStringLiteral("50"));
+    m_f->lenRead->setText(QStringLiteral("50"));
 
     selectSheet(sheet);
     QCOMPARE(table()->rowCount(), rows);
@@ -276,23 +183,6 @@ void tst_ProtocolTable::unusableRuleColumnKeepsCells()
     QCOMPARE(cell(0, 0), firstCell);
     QCOMPARE(cell(1, 1), secondName);
     QCOMPARE(fieldText("lineEdit_regsLenRead"), QString::number(rows));
-}
-
-void tst_ProtocolTable::saveAfterUnusableRuleColumnKeepsSheet()
-{
-    openWindow(m_workbook);
-    QList<QStringList> expected = readWithOpenpyxl(m_workbook, QStringLiteral("hold_rule0"));
-    QCOMPARE(expected.size(), 6);
-
-    selectSheet(QStringLiteral("hold_rule0"));
-    QCOMPARE(cell(1, 1), QStringLiteral("zero1"));
-    table()->item(1, 1)->setText(QStringLiteral("edited"));
-    click("pushButton_protocolSave");
-
-    // The save writes what the table shows: this sheet's texts, with the edit.
-    QCOMPARE(m_catcher->count(), 0);
-    expected[2][1] = QStringLiteral("edited");
-    QCOMPARE(readWithOpenpyxl(m_workbook, QStringLiteral("hold_rule0")), expected);
 }
 
 void tst_ProtocolTable::sheetWithoutRowsKeepsTable()
@@ -324,19 +214,23 @@ void tst_ProtocolTable::failedResolveChangesNothing()
 {
     QFETCH(QString, path);
 
-    QVERIFY(!m_session->copy(m_workbook, QStringLiteral("upper.XLSX")).isEmpty());
-    QVERIFY(QDir(m_session->path(QString())).mkpath(QStringLiteral("folder.xlsx")));
-    QVERIFY(!m_session->copy(m_fixtures.filePath(QStringLiteral("other.xlsx")),
-                             QStringLiteral("other.xlsx")).isEmpty());
+    QVERIFY(!m_f->copyIn(m_workbook, QStringLiteral("upper.XLSX")).isEmpty());
+    QVERIFY(QDir(m_f->directory()).mkpath(QStringLiteral("folder.xlsx")));
+    QVERIFY(!m_f->copyIn(fixture(QStringLiteral("other.xlsx")), QStringLiteral("other.xlsx")).isEmpty());
     openWindow(m_workbook);
     QCOMPARE(table()->rowCount(), 100);
     table()->item(3, 1)->setText(QStringLiteral("typed"));
-    DebugLog::clear();
+    QSignalSpy resolved(m_f->model(), &ProtocolTable::resolved);
 
-    child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->setText(m_session->path(path));
+    m_f->child<QLineEdit>("lineEdit_protocolFile")->setText(m_f->path(path));
     click("pushButton_resolve");
 
-    QCOMPARE(DebugLog::count(QStringLiteral("resolveFile error.")), 1);
+    // The failure is said on the status bar; the model keeps the sheet it had.
+    QVERIFY2(m_f->status->currentMessage().startsWith(resolveFailed),
+             qPrintable(m_f->status->currentMessage()));
+    QCOMPARE(resolved.count(), 0);
+    QCOMPARE(m_f->model()->loadedFile(), m_workbook);
+    QCOMPARE(m_f->model()->text(3, 1), QStringLiteral("typed"));
     QCOMPARE(m_catcher->count(), 0);
     QCOMPARE(table()->rowCount(), 100);
     QCOMPARE(table()->columnCount(), 6);
@@ -348,240 +242,15 @@ void tst_ProtocolTable::failedResolveChangesNothing()
     QCOMPARE(fieldText("lineEdit_regsLenRead"), QStringLiteral("2"));
 }
 
-void tst_ProtocolTable::rowCapAndFullSave()
-{
-    const QString big = m_session->copy(m_fixtures.filePath(QStringLiteral("big.xlsx")),
-                                        QStringLiteral("big.xlsx"));
-    openWindow(big);
-    QCOMPARE(MyConfig::maxTableRows, 1024);
-    QCOMPARE(table()->rowCount(), 1024);
-    QCOMPARE(cell(1023, 1), QStringLiteral("big1023"));
-    QCOMPARE(cell(1023, 3), QStringLiteral(R"({"unit":"u1023"})"));
-    finish("lineEdit_regsAddrRead", QStringLiteral("1020"));
-    QCOMPARE(fieldText("lineEdit_regsLenRead"), QStringLiteral("4"));
-
-    table()->item(1000, 1)->setText(QStringLiteral("edited"));
-    click("pushButton_protocolSave");
-    QCOMPARE(m_catcher->count(), 0);
-
-    const QList<QStringList> rows = readWithOpenpyxl(big, QStringLiteral("hold"));
-    QCOMPARE(rows.size(), 1501);
-    QCOMPARE(rows.at(1001).at(1), QStringLiteral("edited"));
-    QCOMPARE(rows.at(1000).at(1), QStringLiteral("big999"));
-    for (int i = 1024; i < 1500; ++i) {
-        const QStringList expected = { QString::number(i), QStringLiteral("big%1").arg(i), QString(),
-                                       QStringLiteral(R"({"unit":"u%1"})").arg(i) };
-        QCOMPARE(rows.at(i + 1), expected);
-    }
-    QCOMPARE(table()->rowCount(), 1024);
-    QCOMPARE(cell(1000, 1), QStringLiteral("edited"));
-}
-
-void tst_ProtocolTable::saveWritesEdits()
-{
-    openWindow(m_workbook);
-    const QList<QStringList> coilBefore = readWithOpenpyxl(m_workbook, QStringLiteral("coil"));
-    QVERIFY(!coilBefore.isEmpty());
-    QCOMPARE(table()->rowCount(), 100);
-
-    table()->item(0, 5)->setText(QStringLiteral(R"("unit":"V")"));
-    table()->item(1, 1)->setText(QStringLiteral("renamed"));
-    DebugLog::clear();
-    click("pushButton_protocolSave");
-    QCOMPARE(m_catcher->count(), 0);
-
-    const QList<QStringList> rows = readWithOpenpyxl(m_workbook, QStringLiteral("hold"));
-    QCOMPARE(rows.size(), 101);
-    QCOMPARE(rows.at(0).at(5), QStringLiteral("Rule (JSON解析)"));
-    QCOMPARE(rows.at(1).at(5), QStringLiteral(R"("unit":"V")"));
-    QCOMPARE(rows.at(2).at(1), QStringLiteral("renamed"));
-    // What the resolve after loading put into the cells is saved too.
-    QCOMPARE(rows.at(3).at(5), QStringLiteral("{}"));
-    QCOMPARE(rows.at(5).at(5), QStringLiteral("{not json}"));
-    QCOMPARE(readWithOpenpyxl(m_workbook, QStringLiteral("coil")), coilBefore);
-
-    // The save resolves the saved sheet again: the edited rule is shown in braces.
-    QCOMPARE(DebugLog::count(resolveLine), 1);
-    QCOMPARE(cell(0, 5), QStringLiteral(R"({"unit":"V"})"));
-    QCOMPARE(cell(1, 1), QStringLiteral("renamed"));
-
-    // A second save stores the braces.
-    click("pushButton_protocolSave");
-    QCOMPARE(readWithOpenpyxl(m_workbook, QStringLiteral("hold")).at(1).at(5),
-             QStringLiteral(R"({"unit":"V"})"));
-}
-
-void tst_ProtocolTable::saveRefused_data()
-{
-    QTest::addColumn<QString>("how");
-
-    QTest::newRow("path field edited") << "path";
-    QTest::newRow("area moved to an unsupported sheet") << "sheet";
-    QTest::newRow("last resolve failed") << "failed";
-}
-
-void tst_ProtocolTable::saveRefused()
-{
-    QFETCH(QString, how);
-
-    const QString other = m_session->copy(m_fixtures.filePath(QStringLiteral("tables.xlsx")),
-                                          QStringLiteral("copy.xlsx"));
-    openWindow(m_workbook);
-    const QByteArray workbookHash = fileHash(m_workbook);
-    const QByteArray otherHash = fileHash(other);
-    QVERIFY(!workbookHash.isEmpty());
-    QCOMPARE(table()->rowCount(), 100);
-
-    table()->item(1, 1)->setText(QStringLiteral("edited"));
-    if (how == QLatin1String("path")) {
-        child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->setText(other);
-    } else if (how == QLatin1String("sheet")) {
-        selectSheet(QStringLiteral("register"));
-        QCOMPARE(m_catcher->last().title, QStringLiteral("故障"));
-    } else {
-        QVERIFY(QFile::remove(other));
-        child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->setText(other);
-        click("pushButton_resolve");
-        QVERIFY(QFile::copy(m_workbook, other));
-        QCOMPARE(fileHash(other), workbookHash);
-    }
-    m_catcher->clear();
-    DebugLog::clear();
-
-    click("pushButton_protocolSave");
-
-    QCOMPARE(m_catcher->count(), 1);
-    QCOMPARE(m_catcher->last().title, QStringLiteral("协议保存失败"));
-    QVERIFY2(m_catcher->last().text.contains(QStringLiteral("请先解析")),
-             qPrintable(m_catcher->last().text));
-    QCOMPARE(fileHash(m_workbook), workbookHash);
-    QCOMPARE(fileHash(other), how == QLatin1String("failed") ? workbookHash : otherHash);
-    QCOMPARE(cell(1, 1), QStringLiteral("edited"));
-    QCOMPARE(DebugLog::count(resolveLine), 0);
-}
-
-void tst_ProtocolTable::saveFailureKeepsEdits_data()
-{
-    QTest::addColumn<QString>("how");
-
-    // Root ignores permission bits, so neither read-only files nor directories make a save fail.
-    // A directory in the workbook's place fails the file check; a file size limit of the process
-    // fails the write itself (the kernel refuses it for root too), after the checks passed.
-    QTest::newRow("workbook replaced by a directory") << "directory";
-    QTest::newRow("write refused by the file size limit") << "limit";
-}
-
-void tst_ProtocolTable::saveFailureKeepsEdits()
-{
-    QFETCH(QString, how);
-
-    openWindow(m_workbook);
-    const QByteArray hashBefore = fileHash(m_workbook);
-    QCOMPARE(table()->rowCount(), 100);
-    table()->item(1, 1)->setText(QStringLiteral("edited"));
-    table()->item(0, 5)->setText(QStringLiteral(R"("unit":"A")"));
-    DebugLog::clear();
-
-    if (how == QLatin1String("directory")) {
-        QVERIFY(QFile::rename(m_workbook, m_workbook + QStringLiteral(".moved")));
-        QVERIFY(QDir().mkdir(m_workbook));
-        click("pushButton_protocolSave");
-        QVERIFY(QFileInfo(m_workbook).isDir());
-        QVERIFY(QDir(m_workbook).isEmpty());
-        QCOMPARE(fileHash(m_workbook + QStringLiteral(".moved")), hashBefore);
-    } else {
-#ifdef Q_OS_UNIX
-        struct rlimit previous;
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit tight = previous;
-        tight.rlim_cur = 256;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
-        click("pushButton_protocolSave");
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, oldHandler);
-        QCOMPARE(fileHash(m_workbook), hashBefore);
-        const QStringList left = QDir(m_session->path(QString())).entryList(QDir::Files);
-        QVERIFY2(left.size() == 1, qPrintable(left.join(QLatin1Char(' '))));
-#else
-        QSKIP("needs a process file size limit");
-#endif
-    }
-
-    QCOMPARE(m_catcher->count(), 1);
-    QCOMPARE(m_catcher->last().title, QStringLiteral("协议保存失败"));
-    QVERIFY2(m_catcher->last().text.contains(m_workbook), qPrintable(m_catcher->last().text));
-    QCOMPARE(cell(1, 1), QStringLiteral("edited"));
-    QCOMPARE(cell(0, 5), QStringLiteral(R"("unit":"A")"));
-    QCOMPARE(DebugLog::count(resolveLine), 0);
-}
-
-void tst_ProtocolTable::pickerCancelRestoresPath()
-{
-    openWindow(m_workbook);
-    QLineEdit *path = child<QLineEdit>(m_window.get(), "lineEdit_protocolFile");
-    path->setText(QStringLiteral("typed.xlsx"));
-    DebugLog::clear();
-
-    click("pushButton_protocolFile"); // the catcher closes the file dialog: cancelled
-
-    QCOMPARE(m_catcher->count(), 1);
-    QCOMPARE(path->text(), m_workbook);
-    QCOMPARE(child<QComboBox>(m_window.get(), "comboBox_regsType")->count(), 8);
-    QCOMPARE(DebugLog::count(resolveLine), 0);
-}
-
-void tst_ProtocolTable::pickerNewWorkbookResolvesFirstSheet()
-{
-    const QString other = m_session->copy(m_fixtures.filePath(QStringLiteral("other.xlsx")),
-                                          QStringLiteral("other.xlsx"));
-    openWindow(m_workbook);
-    m_catcher.reset(); // the dialog is answered below
-
-    bool chosen = false;
-    QTimer chooser;
-    connect(&chooser, &QTimer::timeout, this, [&]() {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        chooser.stop();
-        dialog->selectFile(other);
-        static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept checks the file
-        chosen = true;
-    });
-    chooser.start(5);
-    DebugLog::clear();
-    click("pushButton_protocolFile");
-    QVERIFY(chosen);
-
-    const QComboBox *areas = child<QComboBox>(m_window.get(), "comboBox_regsType");
-    QCOMPARE(child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->text(), other);
-    QCOMPARE(areas->count(), 2);
-    QCOMPARE(areas->itemText(0), QStringLiteral("保持寄存器"));
-    QCOMPARE(areas->itemText(1), QStringLiteral("输入寄存器"));
-    QCOMPARE(areas->currentText(), QStringLiteral("保持寄存器"));
-    QCOMPARE(DebugLog::count(resolveLine), 1);
-    QCOMPARE(table()->rowCount(), 12);
-    QCOMPARE(table()->columnCount(), 4);
-    QCOMPARE(cell(11, 1), QStringLiteral("other11"));
-
-    // The chosen path is now the one a cancelled picker falls back to.
-    m_catcher.reset(new ModalCatcher);
-    child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->setText(QStringLiteral("typed.xlsx"));
-    click("pushButton_protocolFile");
-    QCOMPARE(child<QLineEdit>(m_window.get(), "lineEdit_protocolFile")->text(), other);
-    QCOMPARE(DebugLog::count(resolveLine), 1);
-}
-
 // The workbook shipped beside the program, for the simulated sensor.
 void tst_ProtocolTable::sampleWorkbookAreas()
 {
-    const QString sample = m_session->copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
-                                           QStringLiteral("modbus.xlsx"));
+    const QString sample = m_f->copyIn(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
+                                QStringLiteral("modbus.xlsx"));
     QVERIFY(!sample.isEmpty());
     openWindow(sample, QString());
 
-    const QComboBox *areas = child<QComboBox>(m_window.get(), "comboBox_regsType");
+    const QComboBox *areas = m_f->area;
     QCOMPARE(areas->count(), 4);
     QCOMPARE(registerTypeOf(areas->itemText(0)), QModbusDataUnit::HoldingRegisters);
     QCOMPARE(registerTypeOf(areas->itemText(1)), QModbusDataUnit::InputRegisters);
@@ -604,7 +273,7 @@ void tst_ProtocolTable::sampleWorkbookAreas()
 
     const int rows[] = { 3, 8, 8 };
     for (int i = 1; i < 4; ++i) {
-        child<QComboBox>(m_window.get(), "comboBox_regsType")->setCurrentIndex(i);
+        m_f->area->setCurrentIndex(i);
         QCOMPARE(table()->rowCount(), rows[i - 1]);
     }
     QCOMPARE(m_catcher->count(), 0);
@@ -639,10 +308,10 @@ void tst_ProtocolTable::sampleWorkbookRules()
     QFETCH(int, raw);
     QFETCH(QString, shown);
 
-    const QString sample = m_session->copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
-                                           QStringLiteral("modbus.xlsx"));
+    const QString sample = m_f->copyIn(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"),
+                                QStringLiteral("modbus.xlsx"));
     openWindow(sample, QString());
-    child<QComboBox>(m_window.get(), "comboBox_regsType")->setCurrentIndex(area);
+    m_f->area->setCurrentIndex(area);
     QVERIFY(table()->rowCount() > row);
 
     QString text = cell(row, headerLabels().indexOf(QStringLiteral("JSON解析")));

@@ -1,0 +1,249 @@
+#include "protocoltable.h"
+#include "tablefixture.h"
+
+#include <QtTest>
+
+#include <climits>
+
+using namespace tablefixture;
+
+// The protocol table model between the table and the line: the values a write takes from the
+// hex cells, what a reply leaves in the rows, and how one register of a reply is decoded.
+class tst_TableReplies : public QObject
+{
+    Q_OBJECT
+private slots:
+    void writeValues_data();
+    void writeValues();
+    void applyReply_data();
+    void applyReply();
+    void applyReplyMarksChanges();
+    void applyReplyWithoutValueColumns();
+    void decodeAt_data();
+    void decodeAt();
+};
+
+void tst_TableReplies::writeValues_data()
+{
+    QTest::addColumn<bool>("hexColumn");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QVector<quint16>>("values");
+
+    // Hex cells of rows 0..5: "0x0001", "20", "abc", "0x12345", "-2", "".
+    QTest::newRow("hex, decimal and junk cells") << true << 0 << 3 << true << QVector<quint16>{ 1, 20, 0 };
+    QTest::newRow("low 16 bits of 0x12345") << true << 3 << 1 << true << QVector<quint16>{ 0x2345 };
+    QTest::newRow("negative decimal") << true << 4 << 1 << true << QVector<quint16>{ 65534 };
+    QTest::newRow("empty cell is 0") << true << 5 << 1 << true << QVector<quint16>{ 0 };
+    QTest::newRow("the whole table") << true << 0 << 6 << true
+                                     << QVector<quint16>{ 1, 20, 0, 0x2345, 65534, 0 };
+    QTest::newRow("count 0: nothing to send") << true << 0 << 0 << true << QVector<quint16>();
+    QTest::newRow("negative count: nothing to send") << true << 0 << -3 << true << QVector<quint16>();
+    QTest::newRow("negative address") << true << -1 << 2 << false << QVector<quint16>();
+    QTest::newRow("one row past the last") << true << 5 << 2 << false << QVector<quint16>();
+    QTest::newRow("start at the row count") << true << 6 << 1 << false << QVector<quint16>();
+    QTest::newRow("huge count") << true << 0 << 2000000000 << false << QVector<quint16>();
+    QTest::newRow("address near INT_MAX") << true << INT_MAX << 1 << false << QVector<quint16>();
+    QTest::newRow("no hex column") << false << 0 << 1 << false << QVector<quint16>();
+    QTest::newRow("no hex column, count 0") << false << 0 << 0 << true << QVector<quint16>();
+}
+
+void tst_TableReplies::writeValues()
+{
+    QFETCH(bool, hexColumn);
+    QFETCH(int, address);
+    QFETCH(int, count);
+    QFETCH(bool, accepted);
+    QFETCH(QVector<quint16>, values);
+
+    ProtocolTable table;
+    const QStringList cells = { "0x0001", "20", "abc", "0x12345", "-2", "" };
+    QList<QStringList> rows;
+    for (const QString &cell : cells)
+        rows << QStringList({ QStringLiteral("0"), cell });
+    table.setSheet({ "地址", hexColumn ? "16进制" : "备注" }, rows);
+
+    QVector<quint16> taken = { 99 }; // cleared by every call
+    QCOMPARE(table.writeValues(address, count, &taken), accepted);
+    if (accepted)
+        QCOMPARE(taken, values);
+    else
+        QVERIFY(taken.isEmpty());
+
+    // An edited cell counts from the edit on.
+    if (hexColumn && accepted && count > 0) {
+        table.setText(address, 1, QStringLiteral("0x0041"));
+        QVERIFY(table.writeValues(address, 1, &taken));
+        QCOMPARE(taken, QVector<quint16>{ 0x41 });
+    }
+}
+
+void tst_TableReplies::applyReply_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QVector<quint16>>("values");
+    QTest::addColumn<int>("windowStart");
+    QTest::addColumn<int>("windowCount");
+    QTest::addColumn<QList<int>>("rows");
+    QTest::addColumn<QStringList>("hex");
+    QTest::addColumn<QStringList>("dec");
+    QTest::addColumn<QStringList>("display");
+    QTest::addColumn<QList<bool>>("changed");
+
+    // Ten rows; rules: row 0 {"unit":"us"}, row 1 {"signed":true}, the rest {}; row 2 holds 0x0007.
+    QTest::newRow("reply equals the window")
+            << 0 << QVector<quint16>{ 125, 65336, 7 } << 0 << 3 << QList<int>{ 0, 1, 2 }
+            << QStringList({ "0x007D", "0xFF38", "0x0007" }) << QStringList({ "125", "65336", "7" })
+            << QStringList({ "125us", "-200", "7" }) << QList<bool>{ true, true, false };
+    QTest::newRow("window inside the reply")
+            << 0 << QVector<quint16>{ 1, 2, 3, 4, 5, 6 } << 2 << 2 << QList<int>{ 2, 3 }
+            << QStringList({ "0x0003", "0x0004" }) << QStringList({ "3", "4" }) << QStringList({ "3", "4" })
+            << QList<bool>{ true, true };
+    QTest::newRow("reply inside the window")
+            << 4 << QVector<quint16>{ 40, 41 } << 0 << 10 << QList<int>{ 4, 5 }
+            << QStringList({ "0x0028", "0x0029" }) << QStringList({ "40", "41" }) << QStringList({ "40", "41" })
+            << QList<bool>{ true, true };
+    QTest::newRow("window begins before the reply")
+            << 3 << QVector<quint16>{ 30, 31, 32 } << 1 << 4 << QList<int>{ 3, 4 }
+            << QStringList({ "0x001E", "0x001F" }) << QStringList({ "30", "31" }) << QStringList({ "30", "31" })
+            << QList<bool>{ true, true };
+    QTest::newRow("rows beyond the table skipped")
+            << 8 << QVector<quint16>{ 80, 81, 82, 83, 84 } << 8 << 5 << QList<int>{ 8, 9 }
+            << QStringList({ "0x0050", "0x0051" }) << QStringList({ "80", "81" }) << QStringList({ "80", "81" })
+            << QList<bool>{ true, true };
+    QTest::newRow("negative window start")
+            << 0 << QVector<quint16>{ 5, 6, 7 } << -2 << 4 << QList<int>{ 0, 1 }
+            << QStringList({ "0x0005", "0x0006" }) << QStringList({ "5", "6" }) << QStringList({ "5us", "6" })
+            << QList<bool>{ true, true };
+    QTest::newRow("reply starting before address 0")
+            << -1 << QVector<quint16>{ 9, 10, 65535 } << 0 << 5 << QList<int>{ 0, 1 }
+            << QStringList({ "0x000A", "0xFFFF" }) << QStringList({ "10", "65535" })
+            << QStringList({ "10us", "-1" }) << QList<bool>{ true, true };
+    QTest::newRow("reply wholly beyond the table") << 10 << QVector<quint16>{ 1, 2 } << 10 << 2 << QList<int>()
+                                                   << QStringList() << QStringList() << QStringList()
+                                                   << QList<bool>();
+    QTest::newRow("reply and window apart") << 0 << QVector<quint16>{ 1, 2 } << 5 << 3 << QList<int>()
+                                            << QStringList() << QStringList() << QStringList() << QList<bool>();
+    QTest::newRow("empty window") << 0 << QVector<quint16>{ 1, 2 } << 0 << 0 << QList<int>() << QStringList()
+                                  << QStringList() << QStringList() << QList<bool>();
+    QTest::newRow("empty reply") << 0 << QVector<quint16>() << 0 << 5 << QList<int>() << QStringList()
+                                 << QStringList() << QStringList() << QList<bool>();
+}
+
+void tst_TableReplies::applyReply()
+{
+    QFETCH(int, start);
+    QFETCH(QVector<quint16>, values);
+    QFETCH(int, windowStart);
+    QFETCH(int, windowCount);
+    QFETCH(QList<int>, rows);
+    QFETCH(QStringList, hex);
+    QFETCH(QStringList, dec);
+    QFETCH(QStringList, display);
+    QFETCH(QList<bool>, changed);
+
+    ProtocolTable table;
+    QStringList rules = { R"({"unit":"us"})", R"({"signed":true})" };
+    while (rules.size() < 10)
+        rules << QString();
+    setRules(table, rules);
+    table.setText(2, 2, QStringLiteral("0x0007"));
+    const QList<QStringList> before = table.rows();
+
+    const QVector<ProtocolTable::RowUpdate> updates =
+            table.applyReply(registers(start, values), windowStart,
+                             windowCount);
+    QCOMPARE(updates.size(), rows.size());
+    for (int i = 0; i < updates.size(); ++i) {
+        const ProtocolTable::RowUpdate &update = updates.at(i);
+        QCOMPARE(update.row, rows.at(i));
+        QCOMPARE(update.hex, hex.at(i));
+        QCOMPARE(update.dec, dec.at(i));
+        QCOMPARE(update.display, display.at(i));
+        QCOMPARE(update.hexChanged, changed.at(i));
+        // The model holds what the row shows now.
+        QCOMPARE(table.text(update.row, 2), hex.at(i));
+        QCOMPARE(table.text(update.row, 3), dec.at(i));
+        QCOMPARE(table.text(update.row, 4), display.at(i));
+    }
+    for (int r = 0; r < 10; ++r) {
+        if (!rows.contains(r))
+            QCOMPARE(table.rows().at(r), before.at(r));
+    }
+}
+
+void tst_TableReplies::applyReplyMarksChanges()
+{
+    ProtocolTable table;
+    setRules(table, { "", "" });
+    const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, 0, QVector<quint16>{ 1, 2 });
+    const auto changes = [&] {
+        QList<bool> marks;
+        const QVector<ProtocolTable::RowUpdate> updates = table.applyReply(unit, 0, 2);
+        for (const ProtocolTable::RowUpdate &update : updates)
+            marks << update.hexChanged;
+        return marks;
+    };
+
+    QCOMPARE(changes(), (QList<bool>{ true, true }));   // from empty cells
+    QCOMPARE(changes(), (QList<bool>{ false, false })); // the same values again
+    // The user typed another value into row 0: the reply puts the device's value back.
+    table.setText(0, 2, QStringLiteral("0x0005"));
+    QCOMPARE(changes(), (QList<bool>{ true, false }));
+    QCOMPARE(table.text(0, 2), QStringLiteral("0x0001"));
+}
+
+void tst_TableReplies::applyReplyWithoutValueColumns()
+{
+    ProtocolTable table;
+    table.setSheet({ "地址", "JSON解析" }, { { "0", R"({"unit":"mm"})" }, { "1", "" } });
+    const QList<QStringList> before = table.rows();
+
+    const QVector<ProtocolTable::RowUpdate> updates =
+            table.applyReply(registers(0, { 7, 8 }), 0, 2);
+    QCOMPARE(updates.size(), 2);
+    for (const ProtocolTable::RowUpdate &update : updates) {
+        QCOMPARE(update.hex, QString());
+        QVERIFY(!update.hexChanged);
+        QCOMPARE(update.dec, QString());
+        QCOMPARE(update.display, QString());
+    }
+    QCOMPARE(table.rows(), before);
+}
+
+void tst_TableReplies::decodeAt_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QVector<quint16>>("values");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("shown");
+
+    // Four rows: {"unit":"us"}, {"signed":true}, {"type":"HEX"}, {}.
+    const QVector<quint16> all = { 125, 65336, 171, 9 };
+    QTest::newRow("row 0 with its unit") << 0 << all << 0 << "125us";
+    QTest::newRow("row 1 signed") << 0 << all << 1 << "-200";
+    QTest::newRow("row 2 in hex") << 0 << all << 2 << "AB";
+    QTest::newRow("row 3 plain") << 0 << all << 3 << "9";
+    QTest::newRow("reply from address 2") << 2 << QVector<quint16>{ 171, 9 } << 0 << "AB";
+    QTest::newRow("past the rows: unsigned decimal") << 3 << QVector<quint16>{ 9, 65535 } << 1 << "65535";
+    QTest::newRow("far past the rows") << 1000 << QVector<quint16>{ 65336 } << 0 << "65336";
+    QTest::newRow("address -1: unsigned decimal") << -1 << QVector<quint16>{ 65336, 125 } << 0 << "65336";
+    QTest::newRow("address 0 of a reply from -1") << -1 << QVector<quint16>{ 65336, 125 } << 1 << "125us";
+    QTest::newRow("index past the values reads 0") << 0 << QVector<quint16>{ 1 } << 3 << "0";
+}
+
+void tst_TableReplies::decodeAt()
+{
+    QFETCH(int, start);
+    QFETCH(QVector<quint16>, values);
+    QFETCH(int, index);
+    QFETCH(QString, shown);
+
+    ProtocolTable table;
+    setRules(table, { R"({"unit":"us"})", R"({"signed":true})", R"({"type":"HEX"})", "" });
+    QCOMPARE(table.decodeAt(registers(start, values), index), shown);
+}
+
+QTEST_GUILESS_MAIN(tst_TableReplies)
+#include "tst_tablereplies.moc"
