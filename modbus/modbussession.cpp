@@ -168,9 +168,14 @@ void ModbusSession::finishReply(QModbusReply *reply)
     if (reply->error() != QModbusDevice::NoError) {
         outcome.result = ReplyOutcome::Result::Error;
         outcome.errorString = reply->errorString();
-        const QModbusResponse response = reply->rawResult();
-        if (response.isException())
-            outcome.exceptionCode = int(response.exceptionCode());
+        // Qt's RTU client keeps an exception reply's function code sign-extended in its enum
+        // (0x83 becomes -125), so the code is not read through it: an exception reply is a
+        // protocol error whose PDU data is the one exception byte.
+        if (reply->error() == QModbusDevice::ProtocolError) {
+            const QByteArray data = reply->rawResult().data();
+            if (data.size() == 1)
+                outcome.exceptionCode = quint8(data.at(0));
+        }
     } else if (reply->type() == QModbusReply::Broadcast) {
         // No device answers address 0: the client finishes the request once it is on the line.
         outcome.result = ReplyOutcome::Result::Broadcast;

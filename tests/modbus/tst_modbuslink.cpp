@@ -239,7 +239,7 @@ void TestModbusLink::serialDialogClosesLineAndIsStoredAtExit()
     QFile file(h.path(MyConfig::programName + QStringLiteral(".json")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QJsonObject serial = QJsonDocument::fromJson(file.readAll()).object().value("serialport").toObject();
-    QCOMPARE(serial.value("name"), QJsonValue(sim.clientPort()));
+    QCOMPARE(serial.value("name"), QJsonValue(h.sim().clientPort()));
     QCOMPARE(serial.value("baudrate"), QJsonValue(115200));
     QCOMPARE(serial.value("parity"), QJsonValue("None"));
     QCOMPARE(serial.value("stopbits"), QJsonValue("1"));
