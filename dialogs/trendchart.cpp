@@ -23,7 +23,6 @@ const QVector<int> TrendChart::spanMinutes = { 1, 5, 10, 30, 60 };
 
 namespace {
 
-constexpr int redrawIntervalMs = 250;
 constexpr qint64 keptMs = 3600 * 1000;
 // Pixel columns of the plot area the series are thinned to, whatever the window's size.
 constexpr int minColumns = 100;
@@ -58,6 +57,7 @@ TrendChart::TrendChart(QWidget *parent)
     m_timeAxis->setTitleText(tr("时间"));
     m_valueAxis = new QValueAxis;
     m_valueAxis->setRange(0, 1);
+    m_valueAxis->setTickCount(6);
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
 
@@ -167,12 +167,14 @@ void TrendChart::refresh()
     double low = qInf();
     double high = -qInf();
 
+    // One line per run of numbers: a gap ends a line and the next number starts another.
     const QVector<TrendRecorder::Trace> &traces = m_recorder.traces();
+    QVector<QVector<QVector<QPointF>>> runsOfTraces(traces.size());
     for (int t = 0; t < traces.size(); ++t) {
         const QVector<TrendPoint> points =
                 thinTrendPoints(traces.at(t).series.pointsBetween(from, to), columnMs);
-        // One line per run of numbers: a gap ends a line and the next number starts another.
-        QVector<QVector<QPointF>> runs(1);
+        QVector<QVector<QPointF>> &runs = runsOfTraces[t];
+        runs.resize(1);
         for (const TrendPoint &point : points) {
             if (point.isGap()) {
                 if (!runs.constLast().isEmpty())
@@ -193,19 +195,25 @@ void TrendChart::refresh()
                 runs[0] += runs.at(i);
             runs.remove(1, merged - 1);
         }
+    }
+
+    // The axes first: a change of range lays out every line again, and the new points of a
+    // line are laid out when they are set.
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
+    if (low <= high) {
+        // Laying out the value axis costs more than all the lines: only a new range is set.
+        const TrendAxisRange range = niceTrendRange(low, high, m_valueAxis->tickCount());
+        if (range.low != m_valueAxis->min() || range.high != m_valueAxis->max())
+            m_valueAxis->setRange(range.low, range.high);
+    }
+
+    for (int t = 0; t < traces.size(); ++t) {
+        const QVector<QVector<QPointF>> &runs = runsOfTraces.at(t);
         Plot &plot = m_plots[t];
         while (plot.lines.size() < runs.size())
             addLine(plot, traces.at(t).name);
         for (int i = 0; i < plot.lines.size(); ++i)
             plot.lines.at(i)->replace(i < runs.size() ? runs.at(i) : QVector<QPointF>());
-    }
-
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
-    if (low <= high) {
-        // A flat line sits in the middle of a band of its own size, or of 1 around 0.
-        const double margin = high > low ? (high - low) * 0.05 : qMax(std::abs(high) * 0.05, 0.5);
-        m_valueAxis->setRange(low - margin, high + margin);
-        m_valueAxis->applyNiceNumbers();
     }
 }
 

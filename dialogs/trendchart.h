@@ -35,6 +35,8 @@ class TrendChart : public QWidget
 public:
     // Spans the time axis offers; the series keep the longest.
     static const QVector<int> spanMinutes;
+    // The picture is redrawn this often while not paused.
+    static constexpr int redrawIntervalMs = 250;
 
     explicit TrendChart(QWidget *parent = nullptr);
     ~TrendChart() override;

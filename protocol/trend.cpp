@@ -65,6 +65,34 @@ QVector<TrendPoint> thinTrendPoints(const QVector<TrendPoint> &points, qint64 co
     return out;
 }
 
+TrendAxisRange niceTrendRange(double low, double high, int ticks)
+{
+    if (!(low <= high) || !std::isfinite(low) || !std::isfinite(high))
+        return TrendAxisRange();
+    if (low == high) {
+        const double half = low == 0 ? 0.5 : std::abs(low) * 0.05;
+        low -= half;
+        high += half;
+    } else {
+        const double margin = (high - low) / 20;
+        low -= margin;
+        high += margin;
+    }
+    const int intervals = qMax(1, ticks - 1);
+    const double rough = (high - low) / intervals;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = magnitude * 10;
+    for (double factor : { 1.0, 2.0, 5.0 }) {
+        if (rough <= factor * magnitude) {
+            step = factor * magnitude;
+            break;
+        }
+    }
+    // The ends rounded outwards to whole steps; the span may then need more ticks than asked,
+    // which the axis shows with the count it has.
+    return TrendAxisRange{ std::floor(low / step) * step, std::ceil(high / step) * step };
+}
+
 std::optional<double> trendNumberOf(const QString &text, const CompiledRule &rule)
 {
     if (rule.shape != CompiledRule::Shape::Object)

@@ -31,6 +31,17 @@ constexpr double trendGap = std::numeric_limits<double>::quiet_NaN();
 // order; a column of one value keeps one point. A width below 1 returns the points as they are.
 QVector<TrendPoint> thinTrendPoints(const QVector<TrendPoint> &points, qint64 columnMs);
 
+// A value axis from `low` to `high` with room around them and `ticks` marks at round numbers:
+// the tick step is 1, 2 or 5 times a power of ten, the ends are multiples of it, and at least a
+// twentieth of the span is left above and below. A flat line (low == high) gets a band of a
+// tenth of its size around it, or of 1 around 0.
+struct TrendAxisRange
+{
+    double low = 0;
+    double high = 1;
+};
+TrendAxisRange niceTrendRange(double low, double high, int ticks);
+
 // The number a display text shows: the text without its object rule's unit, read as a decimal
 // number (hexadecimal digits for a "HEX" rule). Nothing for any other text: a name, an array
 // rule's text, "--", an empty text, NaN or an infinity.

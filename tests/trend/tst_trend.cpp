@@ -20,6 +20,9 @@ private slots:
     void numberOfText_data();
     void numberOfText();
 
+    void axisRange_data();
+    void axisRange();
+
     void seriesStaysBoundedOverAnHour();
     void pointsBetweenReachTheEdges();
 
@@ -170,6 +173,42 @@ void TestTrend::numberOfText()
     QCOMPARE(actual.has_value(), isNumber);
     if (isNumber)
         QCOMPARE(*actual, number);
+}
+
+void TestTrend::axisRange_data()
+{
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<double>("axisLow");
+    QTest::addColumn<double>("axisHigh");
+
+    // 0..10 with a twentieth around: -0.5..10.5, 5 intervals of at least 2.2: steps of 5.
+    QTest::newRow("0 to 10") << 0.0 << 10.0 << 6 << -5.0 << 15.0;
+    // 240..1560, 5 intervals of at least 264: steps of 500.
+    QTest::newRow("300 to 1500 mm") << 300.0 << 1500.0 << 6 << 0.0 << 2000.0;
+    // Flat 900: 855..945, steps of 20.
+    QTest::newRow("flat 900") << 900.0 << 900.0 << 6 << 840.0 << 960.0;
+    QTest::newRow("flat 0.9") << 0.9 << 0.9 << 6 << 0.84 << 0.96;
+    QTest::newRow("flat -10") << -10.0 << -10.0 << 6 << -10.6 << -9.4;
+    QTest::newRow("flat 0") << 0.0 << 0.0 << 6 << -0.6 << 0.6;
+    // -0.5..10.5 in one interval of at least 11: a step of 20.
+    QTest::newRow("one interval") << 0.0 << 10.0 << 1 << -20.0 << 20.0;
+    QTest::newRow("low above high") << 2.0 << 1.0 << 6 << 0.0 << 1.0;
+    QTest::newRow("not a number") << qQNaN() << 1.0 << 6 << 0.0 << 1.0;
+}
+
+void TestTrend::axisRange()
+{
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(int, ticks);
+    QFETCH(double, axisLow);
+    QFETCH(double, axisHigh);
+
+    const TrendAxisRange range = niceTrendRange(low, high, ticks);
+    QCOMPARE(range.low, axisLow);
+    QCOMPARE(range.high, axisHigh);
 }
 
 // An hour of one series at 500 replies a second (simulated time): the series holds a few
