@@ -28,6 +28,7 @@ constexpr qint64 keptMs = 3600 * 1000;
 constexpr int minColumns = 100;
 constexpr int maxColumns = 4096;
 constexpr int maxLinesPerTrace = 32;
+constexpr int valueTicks = 6;
 
 const QColor lineColors[] = {
     QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28), QColor(0x2c, 0xa0, 0x2c),
@@ -57,7 +58,9 @@ TrendChart::TrendChart(QWidget *parent)
     m_timeAxis->setTitleText(tr("时间"));
     m_valueAxis = new QValueAxis;
     m_valueAxis->setRange(0, 1);
-    m_valueAxis->setTickCount(6);
+    m_valueAxis->setTickCount(valueTicks);
+    // Round numbers without trailing zeros, from 0.02 to millions of ns alike.
+    m_valueAxis->setLabelFormat(QStringLiteral("%.10g"));
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
 
@@ -202,9 +205,11 @@ void TrendChart::refresh()
     m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
     if (low <= high) {
         // Laying out the value axis costs more than all the lines: only a new range is set.
-        const TrendAxisRange range = niceTrendRange(low, high, m_valueAxis->tickCount());
-        if (range.low != m_valueAxis->min() || range.high != m_valueAxis->max())
+        const TrendAxisRange range = niceTrendRange(low, high, valueTicks);
+        if (range.low != m_valueAxis->min() || range.high != m_valueAxis->max()) {
             m_valueAxis->setRange(range.low, range.high);
+            m_valueAxis->setTickCount(range.ticks);
+        }
     }
 
     for (int t = 0; t < traces.size(); ++t) {

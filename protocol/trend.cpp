@@ -69,28 +69,32 @@ TrendAxisRange niceTrendRange(double low, double high, int ticks)
 {
     if (!(low <= high) || !std::isfinite(low) || !std::isfinite(high))
         return TrendAxisRange();
+    double bottom = low;
+    double top = high;
     if (low == high) {
         const double half = low == 0 ? 0.5 : std::abs(low) * 0.05;
-        low -= half;
-        high += half;
+        bottom -= half;
+        top += half;
     } else {
         const double margin = (high - low) / 20;
-        low -= margin;
-        high += margin;
+        bottom = low > 0 ? qMax(0.0, low - margin) : low - margin;
+        top = high < 0 ? qMin(0.0, high + margin) : high + margin;
     }
     const int intervals = qMax(1, ticks - 1);
-    const double rough = (high - low) / intervals;
+    const double rough = (top - bottom) / intervals;
     const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
     double step = magnitude * 10;
-    for (double factor : { 1.0, 2.0, 5.0 }) {
+    for (double factor : { 1.0, 2.0, 2.5, 5.0 }) {
         if (rough <= factor * magnitude) {
             step = factor * magnitude;
             break;
         }
     }
-    // The ends rounded outwards to whole steps; the span may then need more ticks than asked,
-    // which the axis shows with the count it has.
-    return TrendAxisRange{ std::floor(low / step) * step, std::ceil(high / step) * step };
+    TrendAxisRange range;
+    range.low = std::floor(bottom / step) * step;
+    range.high = std::ceil(top / step) * step;
+    range.ticks = int(std::lround((range.high - range.low) / step)) + 1;
+    return range;
 }
 
 std::optional<double> trendNumberOf(const QString &text, const CompiledRule &rule)

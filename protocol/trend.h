@@ -31,14 +31,16 @@ constexpr double trendGap = std::numeric_limits<double>::quiet_NaN();
 // order; a column of one value keeps one point. A width below 1 returns the points as they are.
 QVector<TrendPoint> thinTrendPoints(const QVector<TrendPoint> &points, qint64 columnMs);
 
-// A value axis from `low` to `high` with room around them and `ticks` marks at round numbers:
-// the tick step is 1, 2 or 5 times a power of ten, the ends are multiples of it, and at least a
-// twentieth of the span is left above and below. A flat line (low == high) gets a band of a
-// tenth of its size around it, or of 1 around 0.
+// A value axis for values from `low` to `high`, with about `ticks` marks at round numbers: the
+// step between marks is 1, 2, 2.5 or 5 times a power of ten, the ends are multiples of it, and
+// a twentieth of the span is left above and below (but values all above 0 keep the axis above
+// 0, and all below 0 below it). A flat line (low == high) gets a band of a tenth of its size
+// around it, or of 1 around 0.
 struct TrendAxisRange
 {
     double low = 0;
     double high = 1;
+    int ticks = 2; // marks from low to high, both ends included
 };
 TrendAxisRange niceTrendRange(double low, double high, int ticks);
 

@@ -182,20 +182,24 @@ void TestTrend::axisRange_data()
     QTest::addColumn<int>("ticks");
     QTest::addColumn<double>("axisLow");
     QTest::addColumn<double>("axisHigh");
+    QTest::addColumn<int>("axisTicks");
 
-    // 0..10 with a twentieth around: -0.5..10.5, 5 intervals of at least 2.2: steps of 5.
-    QTest::newRow("0 to 10") << 0.0 << 10.0 << 6 << -5.0 << 15.0;
-    // 240..1560, 5 intervals of at least 264: steps of 500.
-    QTest::newRow("300 to 1500 mm") << 300.0 << 1500.0 << 6 << 0.0 << 2000.0;
+    // -0.5..10.5, 5 intervals of at least 2.2: steps of 2.5.
+    QTest::newRow("0 to 10") << 0.0 << 10.0 << 6 << -2.5 << 12.5 << 7;
+    // 240..1560, intervals of at least 264: steps of 500.
+    QTest::newRow("300 to 1500 mm") << 300.0 << 1500.0 << 6 << 0.0 << 2000.0 << 5;
+    // 400 - 415 would be below 0: 0..9115, intervals of at least 1823: steps of 2000.
+    QTest::newRow("positive values stay above 0") << 400.0 << 8700.0 << 6 << 0.0 << 10000.0 << 6;
+    QTest::newRow("negative values stay below 0") << -8700.0 << -400.0 << 6 << -10000.0 << 0.0 << 6;
     // Flat 900: 855..945, steps of 20.
-    QTest::newRow("flat 900") << 900.0 << 900.0 << 6 << 840.0 << 960.0;
-    QTest::newRow("flat 0.9") << 0.9 << 0.9 << 6 << 0.84 << 0.96;
-    QTest::newRow("flat -10") << -10.0 << -10.0 << 6 << -10.6 << -9.4;
-    QTest::newRow("flat 0") << 0.0 << 0.0 << 6 << -0.6 << 0.6;
+    QTest::newRow("flat 900") << 900.0 << 900.0 << 6 << 840.0 << 960.0 << 7;
+    QTest::newRow("flat 0.9") << 0.9 << 0.9 << 6 << 0.84 << 0.96 << 7;
+    QTest::newRow("flat -10") << -10.0 << -10.0 << 6 << -10.6 << -9.4 << 7;
+    QTest::newRow("flat 0") << 0.0 << 0.0 << 6 << -0.6 << 0.6 << 7;
     // -0.5..10.5 in one interval of at least 11: a step of 20.
-    QTest::newRow("one interval") << 0.0 << 10.0 << 1 << -20.0 << 20.0;
-    QTest::newRow("low above high") << 2.0 << 1.0 << 6 << 0.0 << 1.0;
-    QTest::newRow("not a number") << qQNaN() << 1.0 << 6 << 0.0 << 1.0;
+    QTest::newRow("one interval") << 0.0 << 10.0 << 1 << -20.0 << 20.0 << 3;
+    QTest::newRow("low above high") << 2.0 << 1.0 << 6 << 0.0 << 1.0 << 2;
+    QTest::newRow("not a number") << qQNaN() << 1.0 << 6 << 0.0 << 1.0 << 2;
 }
 
 void TestTrend::axisRange()
@@ -205,10 +209,12 @@ void TestTrend::axisRange()
     QFETCH(int, ticks);
     QFETCH(double, axisLow);
     QFETCH(double, axisHigh);
+    QFETCH(int, axisTicks);
 
     const TrendAxisRange range = niceTrendRange(low, high, ticks);
     QCOMPARE(range.low, axisLow);
     QCOMPARE(range.high, axisHigh);
+    QCOMPARE(range.ticks, axisTicks);
 }
 
 // An hour of one series at 500 replies a second (simulated time): the series holds a few
