@@ -101,15 +101,6 @@ QString mappedText(const QString &t, const RuleSpec &rule)
 
 const QString missingNextText = QStringLiteral("--");
 
-bool CompiledRule::readsNextRegister() const
-{
-    for (const RuleSpec &spec : specs) {
-        if (spec.wide != RuleSpec::Wide::None)
-            return true;
-    }
-    return false;
-}
-
 quint32 combineRegisters(quint16 first, quint16 second, RuleSpec::Order order)
 {
     const auto swapped = [](quint16 word) { return quint32(quint16(word << 8 | word >> 8)); };

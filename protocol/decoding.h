@@ -61,9 +61,6 @@ struct CompiledRule
     enum class Shape { Null, Object, Array };
     Shape shape = Shape::Null;
     QVector<RuleSpec> specs;  // one for an object; one per object element of an array
-
-    // True when some rule object reads the register after its own as well.
-    bool readsNextRegister() const;
 };
 
 // Parses a rule cell. A text without "{" is first wrapped in braces, and the caller's text is
