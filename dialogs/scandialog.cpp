@@ -157,14 +157,20 @@ void ScanDialog::on_pushButton_cancel_clicked()
 void ScanDialog::on_pushButton_use_clicked()
 {
     const QList<QTableWidgetItem *> selected = ui->tableWidget_found->selectedItems();
-    if (selected.isEmpty())
-        return;
-    emit deviceChosen(deviceAt(selected.first()->row()));
+    if (!selected.isEmpty())
+        chooseDevice(selected.first()->row());
 }
 
 void ScanDialog::on_tableWidget_found_cellDoubleClicked(int row, int column)
 {
     Q_UNUSED(column)
+    chooseDevice(row);
+}
+
+void ScanDialog::chooseDevice(int row)
+{
+    // A device chosen while the scan goes on: the scan ends, so the window can open the port.
+    m_scanner->cancel();
     emit deviceChosen(deviceAt(row));
 }
 

@@ -57,6 +57,7 @@ private slots:
     void on_tableWidget_found_cellDoubleClicked(int row, int column);
 
 private:
+    void chooseDevice(int row);
     void showProgress();
     void addFound(const ScanHit &hit);
     void scanFinished(DeviceScanner::Finish finish);
