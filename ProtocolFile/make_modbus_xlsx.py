@@ -30,6 +30,16 @@ MEASUREMENTS = [
 
 RESERVED = ("保留", "{}", "")
 
+# Two 32-bit values over registers 14..17, served in both register areas.
+WIDE_VALUES = [
+    ("距离（米）", '{"type":"F32","order":"ABCD","unit":"m"}',
+     "单精度浮点数，14为高位字，与15合为一个值"),
+    ("距离（米）低位字", '{"type":"HEX"}', "见14"),
+    ("飞行时间（纳秒）", '{"type":"U32","order":"CDAB","unit":"ns"}',
+     "32位无符号整数，16为低位字，与17合为一个值"),
+    ("飞行时间（纳秒）高位字", '{"type":"HEX"}', "见16"),
+]
+
 HOLDING = MEASUREMENTS + [
     ("工作状态",
      '[{"bits":"0:0","maps":["无回波","回波有效"]},'
@@ -50,10 +60,12 @@ HOLDING = MEASUREMENTS + [
     ("上限设置距离", '{"unit":"mm"}', "距离高于此值时上限继电器动作"),
     ("滤波深度", "{}", "参与平均的测量次数"),
     ("测量周期", '{"unit":"ms"}', ""),
-] + [RESERVED] * 6 + [
+] + WIDE_VALUES + [RESERVED] * 2 + [
     ("盲区距离", '{"unit":"mm"}', "近于此距离无法测量"),
     ("最远距离", '{"unit":"mm"}', "最大量程"),
 ]
+
+INPUT = MEASUREMENTS + [RESERVED] * 11 + WIDE_VALUES
 
 COILS = [
     ("测量启动", ON_OFF_RULE, "关闭后测量值保持不变"),
@@ -76,7 +88,7 @@ DISCRETE = [
 
 SHEETS = [
     ("保持寄存器", HOLDING),
-    ("输入寄存器", MEASUREMENTS),
+    ("输入寄存器", INPUT),
     ("线圈", COILS),
     ("离散输入", DISCRETE),
 ]
@@ -97,7 +109,9 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "modbus.xlsx")
 
-    assert len(HOLDING) == 22 and len(COILS) == 8 and len(DISCRETE) == 8
+    assert len(HOLDING) == 22 and len(INPUT) == 18
+    assert len(COILS) == 8 and len(DISCRETE) == 8
+    assert HOLDING[14] == INPUT[14] == WIDE_VALUES[0]
     workbook = Workbook()
     workbook.remove(workbook.active)
     for name, registers in SHEETS:

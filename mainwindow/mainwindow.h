@@ -20,8 +20,11 @@ QT_END_NAMESPACE
 class ModbusSession;
 class MySerialPort;
 class ProtocolTable;
+class ScanDialog;
 class SonicDisplay;
+class TrendChart;
 struct ReplyOutcome;
+struct ScannedDevice;
 
 // The program's only main window: it reads its widgets, calls the engine (the Modbus session
 // and the protocol table model, both children of the window) and shows what the engine reports.
@@ -58,6 +61,8 @@ private slots:
     void on_lineEdit_regsLenRead_editingFinished();
     void on_lineEdit_regsAddrWrite_editingFinished();
     void on_lineEdit_regsLenWrite_editingFinished();
+    void on_actiontrend_triggered();
+    void on_actionscan_triggered();
 
 private:
     // Tools menu (toolsmenu.cpp).
@@ -82,6 +87,11 @@ private:
     void feedSonicDisplay(const QModbusDataUnit &unit);
     void showReplyInTable(const QModbusDataUnit &unit);
 
+    // Trend chart (trend.cpp) and device scan (scan.cpp).
+    void feedTrendChart(const QModbusDataUnit &unit);
+    void addSelectedRowsToTrend();
+    void useScannedDevice(const ScannedDevice &device);
+
     // Protocol table (protocoltable.cpp): the widget mirrors the model.
     void fillTable();
     void tableItemChanged(QTableWidgetItem *item);
@@ -93,6 +103,8 @@ private:
     QModbusRtuSerialMaster *modbusDevice = nullptr;
     QPointer<MySerialPort> serialPortDialog;
     QPointer<SonicDisplay> sonicDisplay;
+    QPointer<TrendChart> trendChart;
+    QPointer<ScanDialog> scanDialog;
 
     QString protocolFile;
     QString regsType;

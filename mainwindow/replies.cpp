@@ -49,6 +49,7 @@ void MainWindow::showReply(const ReplyOutcome &outcome)
         || unit.registerType() == QModbusDataUnit::HoldingRegisters)
         feedSonicDisplay(unit);
     showReplyInTable(unit);
+    feedTrendChart(unit);
 }
 
 void MainWindow::showReplyInTable(const QModbusDataUnit &unit)

@@ -6,7 +6,9 @@
 #include <QJsonArray>
 #include <QJsonValue>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -18,17 +20,56 @@ int decimalOf(const QString &text)
     return ok ? value : 0;
 }
 
+QString fixedText(double v, int decimals)
+{
+    return QStringLiteral("%1").arg(v / std::pow(10.0, decimals), 0, 'f', decimals);
+}
+
 QString numberText(qint32 v, const RuleSpec &rule)
 {
     switch (rule.number) {
     case RuleSpec::Number::Empty:
         return QString();
     case RuleSpec::Number::Fixed:
-        return QStringLiteral("%1").arg(double(v) / std::pow(10.0, rule.decimals), 0, 'f',
-                                        rule.decimals);
+        return fixedText(double(v), rule.decimals);
     case RuleSpec::Number::Hex:
         // A negative value shows all 64 bits of its two's complement.
         return QString::number(quint64(qint64(v)), 16).toUpper();
+    case RuleSpec::Number::Decimal:
+        break;
+    }
+    return QString::number(v);
+}
+
+QString wideNumberText(quint32 bits, const RuleSpec &rule)
+{
+    if (rule.wide == RuleSpec::Wide::F32) {
+        float f;
+        static_assert(sizeof f == sizeof bits, "IEEE 754 single precision");
+        std::memcpy(&f, &bits, sizeof f);
+        if (std::isnan(f))
+            return QStringLiteral("NaN");
+        if (std::isinf(f))
+            return f < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
+        switch (rule.number) {
+        case RuleSpec::Number::Empty:
+            return QString();
+        case RuleSpec::Number::Fixed:
+            return QStringLiteral("%1").arg(double(f), 0, 'f', rule.decimals);
+        case RuleSpec::Number::Hex:
+        case RuleSpec::Number::Decimal:
+            break;
+        }
+        return shortestFloatText(f);
+    }
+
+    const qint64 v = rule.wide == RuleSpec::Wide::I32 ? qint64(qint32(bits)) : qint64(bits);
+    switch (rule.number) {
+    case RuleSpec::Number::Empty:
+        return QString();
+    case RuleSpec::Number::Fixed:
+        return fixedText(double(v), rule.decimals);
+    case RuleSpec::Number::Hex:
     case RuleSpec::Number::Decimal:
         break;
     }
@@ -57,6 +98,59 @@ QString mappedText(const QString &t, const RuleSpec &rule)
 }
 
 } // namespace
+
+const QString missingNextText = QStringLiteral("--");
+
+quint32 combineRegisters(quint16 first, quint16 second, RuleSpec::Order order)
+{
+    const auto swapped = [](quint16 word) { return quint32(quint16(word << 8 | word >> 8)); };
+    switch (order) {
+    case RuleSpec::Order::CDAB:
+        return quint32(second) << 16 | first;
+    case RuleSpec::Order::BADC:
+        return swapped(first) << 16 | swapped(second);
+    case RuleSpec::Order::DCBA:
+        return swapped(second) << 16 | swapped(first);
+    case RuleSpec::Order::ABCD:
+        break;
+    }
+    return quint32(first) << 16 | second;
+}
+
+QString shortestFloatText(float value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("NaN");
+    if (std::isinf(value))
+        return value < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
+
+    // The shortest digits that read back as this float, as d.ddde+XX.
+    char buffer[32];
+    const std::to_chars_result result =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    const QString scientific = QString::fromLatin1(buffer, int(result.ptr - buffer));
+    const int e = scientific.indexOf(QLatin1Char('e'));
+    QString mantissa = scientific.left(e);
+    const int exponent = scientific.mid(e + 1).toInt();
+    const bool negative = mantissa.startsWith(QLatin1Char('-'));
+    if (negative)
+        mantissa.remove(0, 1);
+    const QString digits = mantissa.remove(QLatin1Char('.'));
+    const QString sign = negative ? QStringLiteral("-") : QString();
+
+    if (exponent < -4 || exponent >= 16) {
+        QString text = sign + digits.left(1);
+        if (digits.size() > 1)
+            text += QLatin1Char('.') + digits.mid(1);
+        const QString magnitude = QString::number(std::abs(exponent)).rightJustified(2, QLatin1Char('0'));
+        return text + (exponent < 0 ? QStringLiteral("e-") : QStringLiteral("e+")) + magnitude;
+    }
+    if (exponent < 0)
+        return sign + QStringLiteral("0.") + QString(-exponent - 1, QLatin1Char('0')) + digits;
+    if (digits.size() <= exponent + 1)
+        return sign + digits + QString(exponent + 1 - digits.size(), QLatin1Char('0'));
+    return sign + digits.left(exponent + 1) + QLatin1Char('.') + digits.mid(exponent + 1);
+}
 
 void parseRule(QString &text, QJsonDocument &rule)
 {
@@ -93,6 +187,19 @@ RuleSpec compileRuleObject(const QJsonObject &rule)
     const QString typeText = type != rule.constEnd() ? type->toString() : QString();
     spec.hasType = type != rule.constEnd();
     spec.isBcd = typeText == QLatin1String("BCD");
+    if (typeText == QLatin1String("U32"))
+        spec.wide = RuleSpec::Wide::U32;
+    else if (typeText == QLatin1String("I32"))
+        spec.wide = RuleSpec::Wide::I32;
+    else if (typeText == QLatin1String("F32"))
+        spec.wide = RuleSpec::Wide::F32;
+    const QString order = rule.value(QLatin1String("order")).toString();
+    if (order == QLatin1String("CDAB"))
+        spec.order = RuleSpec::Order::CDAB;
+    else if (order == QLatin1String("BADC"))
+        spec.order = RuleSpec::Order::BADC;
+    else if (order == QLatin1String("DCBA"))
+        spec.order = RuleSpec::Order::DCBA;
 
     const auto dot = rule.constFind(QLatin1String("dot"));
     if (dot != rule.constEnd()) {
@@ -154,13 +261,18 @@ CompiledRule compileRule(const QJsonDocument &rule)
 
 QString decodeValue(quint16 value, const CompiledRule &rule)
 {
+    return decodeValue(value, std::nullopt, rule);
+}
+
+QString decodeValue(quint16 value, std::optional<quint16> next, const CompiledRule &rule)
+{
     switch (rule.shape) {
     case CompiledRule::Shape::Object:
-        return applyRule(value, rule.specs.first());
+        return applyRule(value, next, rule.specs.first());
     case CompiledRule::Shape::Array: {
         QString t;
         for (const RuleSpec &spec : rule.specs)
-            t += QLatin1Char('[') + applyRule(value, spec) + QLatin1String("] ");
+            t += QLatin1Char('[') + applyRule(value, next, spec) + QLatin1String("] ");
         return t;
     }
     case CompiledRule::Shape::Null:
@@ -176,6 +288,21 @@ QString decodeValue(quint16 value, const QJsonDocument &rule)
 
 QString applyRule(quint16 value, const RuleSpec &rule)
 {
+    return applyRule(value, std::nullopt, rule);
+}
+
+QString applyRule(quint16 value, std::optional<quint16> next, const RuleSpec &rule)
+{
+    if (rule.wide != RuleSpec::Wide::None) {
+        if (!next)
+            return missingNextText;
+        QString t = wideNumberText(combineRegisters(value, *next, rule.order), rule);
+        t = mappedText(t, rule);
+        if (rule.hasUnit)
+            t += rule.unit;
+        return t;
+    }
+
     qint32 v = value;
 
     if (rule.hasBits) {

@@ -152,7 +152,11 @@ QString ProtocolTable::decodeAt(const QModbusDataUnit &unit, int index) const
     const quint16 value = index >= 0 ? unit.value(index) : 0; // 0 past the values
     if (address < 0 || address >= m_rowCount)
         return QString::number(value);
-    return decodeValue(value, m_rules.at(int(address)));
+    // A 32-bit rule takes the next register of this reply, whatever row that is in the table.
+    std::optional<quint16> next;
+    if (index >= 0 && qint64(index) + 1 < qMin<qint64>(unit.valueCount(), unit.values().size()))
+        next = unit.value(index + 1);
+    return decodeValue(value, next, m_rules.at(int(address)));
 }
 
 bool ProtocolTable::writeValues(int address, int count, QVector<quint16> *values) const

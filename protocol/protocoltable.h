@@ -74,8 +74,9 @@ public:
     // The display text of `row` for a value.
     QString decode(int row, quint16 value) const;
     // The display text of the register at `index` of a reply (address start + index), decoded
-    // with its row's rule; the whole reply is at hand for rules that span registers. A register
-    // beyond the table's rows shows its unsigned decimal value.
+    // with its row's rule; a 32-bit rule also reads the register after it in the same reply
+    // ("--" when the reply ends with this register). A register beyond the table's rows shows
+    // its unsigned decimal value.
     QString decodeAt(const QModbusDataUnit &unit, int index) const;
 
     // The values of the hex cells of rows address .. address + count - 1 (low 16 bits of each

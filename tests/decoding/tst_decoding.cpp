@@ -261,6 +261,8 @@ void TestDecoding::malformedRules_data()
     row("unterminated object", R"({"dot":2)", 1234, "");
     row("brace only in a string", R"("unit":"{")", 1234, "");
     row("unknown keys ignored", R"({"foo":1,"Type":"HEX"})", 255, "255");
+    row("32-bit type with one register", R"({"type":"F32","unit":"m"})", 0x3FC0, "--");
+    row("order alone is ignored", R"({"order":"DCBA"})", 258, "258");
 }
 
 void TestDecoding::applyRuleOnObject()

@@ -271,7 +271,7 @@ void tst_ProtocolTable::sampleWorkbookAreas()
     QCOMPARE(cell(20, name), QStringLiteral("盲区距离"));
     QCOMPARE(cell(21, name), QStringLiteral("最远距离"));
 
-    const int rows[] = { 3, 8, 8 };
+    const int rows[] = { 18, 8, 8 };
     for (int i = 1; i < 4; ++i) {
         m_f->area->setCurrentIndex(i);
         QCOMPARE(table()->rowCount(), rows[i - 1]);

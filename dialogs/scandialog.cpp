@@ -1,0 +1,240 @@
+#include "scandialog.h"
+#include "ui_scandialog.h"
+
+#include "modbustext.h"
+#include "myconfig.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QSerialPortInfo>
+#include <QTableWidgetItem>
+
+const QList<int> ScanDialog::baudRates = { 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 };
+const QStringList ScanDialog::parityTexts = { QStringLiteral("None"), QStringLiteral("Even"),
+                                              QStringLiteral("Odd"), QStringLiteral("Space"),
+                                              QStringLiteral("Mark") };
+
+namespace {
+constexpr int baudColumns = 4;
+}
+
+ScanDialog::ScanDialog(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::ScanDialog)
+    , m_scanner(new DeviceScanner(this))
+{
+    ui->setupUi(this);
+
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports)
+        ui->comboBox_port->addItem(port.portName());
+    ui->comboBox_port->setEditText(MyConfig::serialName);
+
+    // The line settings in use are checked; a stored rate the list lacks shows as the first
+    // one, as in the serial port dialog.
+    const bool knownRate = baudRates.contains(MyConfig::serialBaudrate);
+    for (int i = 0; i < baudRates.size(); ++i) {
+        auto *box = new QCheckBox(QString::number(baudRates.at(i)), this);
+        box->setObjectName(QStringLiteral("checkBox_baud%1").arg(baudRates.at(i)));
+        box->setChecked(knownRate ? baudRates.at(i) == MyConfig::serialBaudrate : i == 0);
+        ui->gridLayout_baudRates->addWidget(box, i / baudColumns, i % baudColumns);
+        m_baudBoxes.append(box);
+    }
+    const bool knownParity = parityTexts.contains(MyConfig::serialParity);
+    for (const QString &text : parityTexts) {
+        auto *box = new QCheckBox(text, this);
+        box->setObjectName(QStringLiteral("checkBox_parity%1").arg(text));
+        box->setChecked(knownParity ? text == MyConfig::serialParity : text == parityTexts.first());
+        ui->horizontalLayout_parities->addWidget(box);
+        m_parityBoxes.append(box);
+    }
+    ui->horizontalLayout_parities->addStretch();
+    const int stopBits = ui->comboBox_stopbits->findText(MyConfig::serialStopbits);
+    if (stopBits >= 0)
+        ui->comboBox_stopbits->setCurrentIndex(stopBits);
+
+    ui->tableWidget_found->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    ui->tableWidget_found->horizontalHeader()->setStretchLastSection(true);
+    connect(ui->tableWidget_found, &QTableWidget::itemSelectionChanged, this, [this]() {
+        ui->pushButton_use->setEnabled(!ui->tableWidget_found->selectedItems().isEmpty());
+    });
+
+    connect(m_scanner, &DeviceScanner::progressed, this, &ScanDialog::showProgress);
+    connect(m_scanner, &DeviceScanner::found, this, &ScanDialog::addFound);
+    connect(m_scanner, &DeviceScanner::finished, this, &ScanDialog::scanFinished);
+}
+
+ScanDialog::~ScanDialog()
+{
+    // Closing the window ends a scan under way; the port is free again afterwards.
+    m_scanner->disconnect(this);
+    m_scanner->cancel();
+    delete ui;
+}
+
+ScanPlan ScanDialog::plan() const
+{
+    ScanPlan plan;
+    plan.portName = ui->comboBox_port->currentText().trimmed();
+    plan.firstAddress = ui->spinBox_firstAddress->value();
+    plan.lastAddress = ui->spinBox_lastAddress->value();
+    for (int i = 0; i < m_baudBoxes.size(); ++i) {
+        if (m_baudBoxes.at(i)->isChecked())
+            plan.baudRates.append(baudRates.at(i));
+    }
+    for (const QCheckBox *box : m_parityBoxes) {
+        if (box->isChecked())
+            plan.parities.append(parityValueOf(box->text()));
+    }
+    plan.stopBits = stopBitsValueOf(ui->comboBox_stopbits->currentText());
+    plan.timeoutMs = ui->spinBox_timeout->value();
+    return plan;
+}
+
+QString ScanDialog::parityText(int parity) const
+{
+    for (const QString &text : parityTexts) {
+        if (parityValueOf(text) == parity)
+            return text;
+    }
+    return QString();
+}
+
+ScannedDevice ScanDialog::deviceAt(int row) const
+{
+    ScannedDevice device;
+    const QVector<ScanHit> &hits = m_scanner->hits();
+    if (row < 0 || row >= hits.size())
+        return device;
+    const ScanHit &hit = hits.at(row);
+    device.portName = m_scannedPort;
+    device.baudRate = hit.baudRate;
+    device.parity = parityText(hit.parity);
+    device.stopBits = m_scannedStopBits;
+    device.address = hit.address;
+    return device;
+}
+
+void ScanDialog::on_pushButton_start_clicked()
+{
+    const ScanPlan plan = this->plan();
+    QString reason;
+    if (!plan.isValid(&reason)) {
+        if (plan.baudRates.isEmpty())
+            reason = tr("请至少选择一个波特率");
+        else if (plan.parities.isEmpty())
+            reason = tr("请至少选择一种校验方式");
+        else if (plan.portName.isEmpty())
+            reason = tr("请选择串口");
+        else if (plan.firstAddress > plan.lastAddress)
+            reason = tr("起始地址不能大于结束地址");
+        QMessageBox::warning(this, tr("无法扫描"), reason);
+        return;
+    }
+
+    emit scanStarting();
+    ui->tableWidget_found->setRowCount(0);
+    m_scannedPort = plan.portName;
+    m_scannedStopBits = ui->comboBox_stopbits->currentText();
+    ui->progressBar->setRange(0, plan.probeCount());
+    ui->progressBar->setValue(0);
+    setRunning(true);
+    if (!m_scanner->start(plan)) {
+        setRunning(false);
+        QMessageBox::warning(this, tr("无法扫描"), m_scanner->errorString());
+        return;
+    }
+    if (m_scanner->isRunning())
+        showProgress();
+}
+
+void ScanDialog::on_pushButton_cancel_clicked()
+{
+    m_scanner->cancel();
+}
+
+void ScanDialog::on_pushButton_use_clicked()
+{
+    const QList<QTableWidgetItem *> selected = ui->tableWidget_found->selectedItems();
+    if (!selected.isEmpty())
+        chooseDevice(selected.first()->row());
+}
+
+void ScanDialog::on_tableWidget_found_cellDoubleClicked(int row, int column)
+{
+    Q_UNUSED(column)
+    chooseDevice(row);
+}
+
+void ScanDialog::chooseDevice(int row)
+{
+    // A device chosen while the scan goes on: the scan ends, so the window can open the port.
+    m_scanner->cancel();
+    emit deviceChosen(deviceAt(row));
+}
+
+void ScanDialog::showProgress()
+{
+    ui->progressBar->setValue(m_scanner->position());
+    ui->label_progress->setText(tr("正在扫描：地址 %1，%2 bps，校验 %3（%4/%5），已找到 %6 台设备")
+                                        .arg(m_scanner->currentAddress())
+                                        .arg(m_scanner->currentBaudRate())
+                                        .arg(parityText(m_scanner->currentParity()))
+                                        .arg(m_scanner->position())
+                                        .arg(m_scanner->total())
+                                        .arg(m_scanner->hits().size()));
+}
+
+void ScanDialog::addFound(const ScanHit &hit)
+{
+    QTableWidget *table = ui->tableWidget_found;
+    const int row = table->rowCount();
+    table->insertRow(row);
+    const QString reply = hit.exceptionCode != 0
+                                  ? tr("异常应答，异常码 %1").arg(hit.exceptionCode)
+                                  : tr("正常应答，寄存器 %1 = %2")
+                                            .arg(m_scanner->plan().probeRegister)
+                                            .arg(hit.value);
+    const QStringList texts = { QString::number(hit.address), QString::number(hit.baudRate),
+                                parityText(hit.parity), m_scannedStopBits, reply };
+    for (int column = 0; column < texts.size(); ++column)
+        table->setItem(row, column, new QTableWidgetItem(texts.at(column)));
+}
+
+void ScanDialog::scanFinished(DeviceScanner::Finish finish)
+{
+    setRunning(false);
+    const int found = m_scanner->hits().size();
+    switch (finish) {
+    case DeviceScanner::Finish::Completed:
+        ui->progressBar->setValue(m_scanner->total());
+        ui->label_progress->setText(tr("扫描完成，已找到 %1 台设备").arg(found));
+        break;
+    case DeviceScanner::Finish::Cancelled:
+        ui->label_progress->setText(tr("扫描已取消（%1/%2），已找到 %3 台设备")
+                                            .arg(m_scanner->position())
+                                            .arg(m_scanner->total())
+                                            .arg(found));
+        break;
+    case DeviceScanner::Finish::Failed:
+        ui->label_progress->setText(tr("扫描失败：%1").arg(m_scanner->errorString()));
+        break;
+    }
+}
+
+void ScanDialog::setRunning(bool running)
+{
+    ui->pushButton_start->setEnabled(!running);
+    ui->pushButton_cancel->setEnabled(running);
+    const QList<QWidget *> planWidgets = {
+        ui->comboBox_port, ui->spinBox_firstAddress, ui->spinBox_lastAddress,
+        ui->comboBox_stopbits, ui->spinBox_timeout,
+    };
+    for (QWidget *widget : planWidgets)
+        widget->setEnabled(!running);
+    for (QCheckBox *box : qAsConst(m_baudBoxes))
+        box->setEnabled(!running);
+    for (QCheckBox *box : qAsConst(m_parityBoxes))
+        box->setEnabled(!running);
+}

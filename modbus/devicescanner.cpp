@@ -1,0 +1,181 @@
+#include "devicescanner.h"
+
+#include "logging.h"
+#include "modbussession.h"
+
+#include <QModbusDataUnit>
+
+int ScanPlan::probeCount() const
+{
+    if (lastAddress < firstAddress)
+        return 0;
+    return (lastAddress - firstAddress + 1) * baudRates.size() * parities.size();
+}
+
+bool ScanPlan::isValid(QString *reason) const
+{
+    QString why;
+    if (portName.isEmpty())
+        why = QStringLiteral("no serial port given");
+    else if (firstAddress < 1 || lastAddress > 247 || firstAddress > lastAddress)
+        why = QStringLiteral("the addresses must lie within 1..247, the first not above the last");
+    else if (baudRates.isEmpty())
+        why = QStringLiteral("no baud rate given");
+    else if (parities.isEmpty())
+        why = QStringLiteral("no parity given");
+    else if (timeoutMs < minTimeoutMs || timeoutMs > maxTimeoutMs)
+        why = QStringLiteral("the timeout must lie within %1..%2 ms").arg(minTimeoutMs).arg(maxTimeoutMs);
+    else if (probeRegister < 0 || probeRegister > 0xFFFF)
+        why = QStringLiteral("the probed register lies outside 0..65535");
+    if (reason)
+        *reason = why;
+    return why.isEmpty();
+}
+
+DeviceScanner::DeviceScanner(QObject *parent)
+    : QObject(parent)
+{
+}
+
+DeviceScanner::~DeviceScanner()
+{
+    // The session goes with this object; an outstanding probe is not reported any more.
+    if (m_session)
+        m_session->disconnect(this);
+}
+
+int DeviceScanner::currentBaudRate() const
+{
+    return m_plan.baudRates.value(m_line / qMax(1, m_plan.parities.size()));
+}
+
+int DeviceScanner::currentParity() const
+{
+    return m_plan.parities.value(m_line % qMax(1, m_plan.parities.size()));
+}
+
+bool DeviceScanner::start(const ScanPlan &plan)
+{
+    if (m_running) {
+        m_error = QStringLiteral("a scan is running");
+        return false;
+    }
+    if (!plan.isValid(&m_error))
+        return false;
+    m_plan = plan;
+    m_error.clear();
+    m_hits.clear();
+    m_position = 0;
+    m_line = 0;
+    m_address = plan.firstAddress;
+    m_running = true;
+    if (!openLine())
+        return true; // finished (Failed) already, with the reason
+    QMetaObject::invokeMethod(this, &DeviceScanner::probe, Qt::QueuedConnection);
+    return true;
+}
+
+void DeviceScanner::cancel()
+{
+    if (!m_running)
+        return;
+    // Closing the line aborts the probe under way; its outcome no longer reaches this object.
+    finish(Finish::Cancelled);
+}
+
+bool DeviceScanner::openLine()
+{
+    // A session per line setting: an aborted probe of the one before can never be taken for
+    // an answer at this one.
+    dropSession();
+    m_session = new ModbusSession(this);
+    connect(m_session, &ModbusSession::replyHandled, this, &DeviceScanner::takeOutcome);
+
+    LineSettings line;
+    line.portName = m_plan.portName;
+    line.baudRate = currentBaudRate();
+    line.parity = currentParity();
+    line.dataBits = m_plan.dataBits;
+    line.stopBits = m_plan.stopBits;
+    line.timeoutMs = m_plan.timeoutMs;
+    line.retries = 0;
+    if (!m_session->open(line)) {
+        m_error = QStringLiteral("cannot open %1: %2").arg(m_plan.portName, m_session->errorString());
+        finish(Finish::Failed);
+        return false;
+    }
+    qCDebug(lcModbus) << "scan line" << line.portName << line.baudRate << line.parity;
+    return true;
+}
+
+void DeviceScanner::probe()
+{
+    if (!m_running || !m_session)
+        return;
+    const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, m_plan.probeRegister, 1);
+    const ModbusSession::SendResult sent = m_session->read(unit, m_address);
+    if (sent != ModbusSession::SendResult::Sent) {
+        // The line went away (a port unplugged) or the client refused the request.
+        m_error = QStringLiteral("cannot send on %1: %2")
+                          .arg(m_plan.portName, m_session->errorString());
+        finish(Finish::Failed);
+    }
+}
+
+void DeviceScanner::takeOutcome(const ReplyOutcome &outcome)
+{
+    if (!m_running)
+        return;
+    // Any answer proves a device: a normal reply or an exception. A timeout, or a frame the
+    // client could not make sense of, does not.
+    const bool answered = outcome.result == ReplyOutcome::Result::Normal || outcome.exceptionCode != 0;
+    if (answered) {
+        ScanHit hit;
+        hit.address = m_address;
+        hit.baudRate = currentBaudRate();
+        hit.parity = currentParity();
+        hit.stopBits = m_plan.stopBits;
+        hit.exceptionCode = outcome.exceptionCode;
+        if (outcome.result == ReplyOutcome::Result::Normal && outcome.unit.valueCount() > 0)
+            hit.value = outcome.unit.value(0);
+        m_hits.append(hit);
+        emit found(hit);
+    }
+    ++m_position;
+    emit progressed(m_position, total());
+    if (!m_running) // cancelled by a receiver of these signals
+        return;
+
+    if (m_address < m_plan.lastAddress) {
+        ++m_address;
+    } else {
+        ++m_line;
+        m_address = m_plan.firstAddress;
+        if (m_line >= m_plan.baudRates.size() * m_plan.parities.size()) {
+            finish(Finish::Completed);
+            return;
+        }
+        if (!openLine())
+            return;
+    }
+    // Sent from the event loop: the session is still inside its reply handling here.
+    QMetaObject::invokeMethod(this, &DeviceScanner::probe, Qt::QueuedConnection);
+}
+
+void DeviceScanner::finish(Finish how)
+{
+    m_running = false;
+    dropSession();
+    emit finished(how);
+}
+
+void DeviceScanner::dropSession()
+{
+    if (!m_session)
+        return;
+    m_session->disconnect(this);
+    m_session->close();
+    // Possibly inside the session's own signal: it is deleted once that has returned.
+    m_session->deleteLater();
+    m_session = nullptr;
+}

@@ -1,0 +1,97 @@
+#ifndef DEVICESCANNER_H
+#define DEVICESCANNER_H
+
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+class ModbusSession;
+struct ReplyOutcome;
+
+// What a scan tries: every device address of the range at every combination of baud rate and
+// parity, one read of one holding register each, with a short timeout and no retries.
+struct ScanPlan
+{
+    QString portName;
+    int firstAddress = 1;
+    int lastAddress = 247;
+    QVector<int> baudRates;
+    QVector<int> parities; // QSerialPort::Parity values
+    int stopBits = 1;      // a QSerialPort::StopBits value
+    int dataBits = 8;
+    int timeoutMs = 100;
+    int probeRegister = 0;
+
+    static constexpr int minTimeoutMs = 10;
+    static constexpr int maxTimeoutMs = 10000;
+
+    int probeCount() const;
+    // False with the reason when the plan cannot be run.
+    bool isValid(QString *reason = nullptr) const;
+};
+
+// A device that answered a probe: with the register's value, or with an exception code (an
+// exception reply proves a device just as well).
+struct ScanHit
+{
+    int address = 0;
+    int baudRate = 0;
+    int parity = 0;
+    int stopBits = 1;
+    int exceptionCode = 0; // 0: a normal reply
+    quint16 value = 0;
+};
+
+// Runs a scan plan on a line of its own: the port must not be open elsewhere. Probes go out one
+// at a time; cancel() closes the line at once, so a scan stops within one reply timeout at most.
+class DeviceScanner : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Finish { Completed, Cancelled, Failed };
+    Q_ENUM(Finish)
+
+    explicit DeviceScanner(QObject *parent = nullptr);
+    ~DeviceScanner() override;
+
+    // Starts the plan; false, with errorString(), for an invalid plan or while a scan runs.
+    bool start(const ScanPlan &plan);
+    void cancel();
+    bool isRunning() const { return m_running; }
+
+    const ScanPlan &plan() const { return m_plan; }
+    int position() const { return m_position; } // probes finished
+    int total() const { return m_plan.probeCount(); }
+    // The line setting and address of the probe under way (or the last one).
+    int currentAddress() const { return m_address; }
+    int currentBaudRate() const;
+    int currentParity() const;
+    const QVector<ScanHit> &hits() const { return m_hits; }
+    QString errorString() const { return m_error; }
+
+signals:
+    void progressed(int position, int total);
+    void found(const ScanHit &hit);
+    void finished(DeviceScanner::Finish finish);
+
+private:
+    bool openLine();
+    void probe();
+    void takeOutcome(const ReplyOutcome &outcome);
+    void finish(Finish how);
+    void dropSession();
+
+    ScanPlan m_plan;
+    ModbusSession *m_session = nullptr;
+    bool m_running = false;
+    int m_line = 0; // index into the combinations of baud rate and parity
+    int m_address = 0;
+    int m_position = 0;
+    QVector<ScanHit> m_hits;
+    QString m_error;
+};
+
+Q_DECLARE_METATYPE(ScanHit)
+
+#endif // DEVICESCANNER_H
