@@ -134,6 +134,7 @@ void FrameCapture::onBytesWritten(qint64 bytes)
 {
     if (!m_enabled)
         return;
+    // Bytes of a sending already reported, because something was received for it first.
     const qint64 skipped = qMin(bytes, m_skipWritten);
     m_skipWritten -= skipped;
     bytes -= skipped;
@@ -142,15 +143,43 @@ void FrameCapture::onBytesWritten(qint64 bytes)
     m_written += bytes;
     while (m_written >= m_open.frame.size()) {
         m_written -= m_open.frame.size();
-        if (m_open.sends > 0) {
-            // A retry: the client has given up waiting and cleared its input; what came in
-            // since is dropped.
-            receive(takeReceived());
-            flushReceived();
-        }
-        emitFrame(CapturedFrame::Kind::Request, m_open.frame, m_open.sends);
-        ++m_open.sends;
+        reportSend();
     }
+}
+
+void FrameCapture::reportSend()
+{
+    // Sent again: the client gave up waiting and cleared its input, so what came in before
+    // and made no frame is dropped.
+    if (m_open.sends > 0)
+        flushReceived();
+    emitFrame(CapturedFrame::Kind::Request, m_open.frame, m_open.sends);
+    ++m_open.sends;
+    m_lastSend.start();
+}
+
+void FrameCapture::reportSendEarly()
+{
+    reportSend();
+    // Its byte count is still on its way; it must not count for a later sending.
+    m_skipWritten += m_open.frame.size() - m_written;
+    m_written = 0;
+}
+
+void FrameCapture::catchUpSends()
+{
+    // The port reports written bytes one turn of the event loop after writing them, and a
+    // quick device's answer can be read before that. Whatever arrives was provoked by a
+    // sending: the first one, or, once the client's response timeout has passed since the
+    // last one, its retry.
+    if (m_open.frame.isEmpty() || !m_session)
+        return;
+    const QModbusClient *client = m_session->client();
+    if (m_open.sends == 0)
+        reportSendEarly();
+    else if (m_open.sends <= client->numberOfRetries() && m_lastSend.isValid()
+             && m_lastSend.elapsed() >= client->timeout())
+        reportSendEarly();
 }
 
 void FrameCapture::onReadyRead()
@@ -171,11 +200,9 @@ void FrameCapture::onReplyHandled(const ReplyOutcome &outcome)
 
     if (outcome.result == ReplyOutcome::Result::Broadcast && m_open.sends == 0
         && !m_open.frame.isEmpty()) {
-        // The client finishes a broadcast inside its own handling of the written bytes, which
-        // reaches it before the capture; the frame is on the line all the same. The byte
-        // count still on its way belongs to this frame, not to the next request.
-        emitFrame(CapturedFrame::Kind::Request, m_open.frame);
-        m_skipWritten += m_open.frame.size() - m_written;
+        // The client finishes a broadcast in its own handling of the written bytes, which
+        // reaches it before the capture; the frame is on the line all the same.
+        reportSendEarly();
     }
     if (!m_open.frame.isEmpty() && outcome.result == ReplyOutcome::Result::Error
         && outcome.exceptionCode == 0) {
@@ -190,6 +217,8 @@ void FrameCapture::onReplyHandled(const ReplyOutcome &outcome)
 
 void FrameCapture::receive(const QByteArray &bytes)
 {
+    if (!bytes.isEmpty())
+        catchUpSends();
     m_received += bytes;
     while (!m_received.isEmpty()) {
         const int length = rtu::replyLength(m_received);

@@ -4,6 +4,7 @@
 #include "modbussession.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMetaType>
 #include <QObject>
 #include <QPointer>
@@ -52,7 +53,8 @@ Q_DECLARE_METATYPE(CapturedFrame)
 //   the exchange, or after a silence.
 // - sent frames: the port reports each written byte count; the frame is the one the request
 //   makes on the line (rtu::readRequest / writeRequest), and each further full frame written
-//   for the same request is a retry.
+//   for the same request is a retry. The count comes one turn of the event loop after the
+//   write, so a sending is reported earlier when bytes arrive for it first.
 class FrameCapture : public QObject
 {
     Q_OBJECT
@@ -85,6 +87,9 @@ private:
     void onReadyRead();
     void onBytesWritten(qint64 bytes);
 
+    void reportSend();
+    void reportSendEarly();
+    void catchUpSends();
     void beginTransaction();
     void endTransaction();
     QByteArray takeReceived();
@@ -101,6 +106,7 @@ private:
     OpenRequest m_open;
     qint64 m_written = 0;
     qint64 m_skipWritten = 0;
+    QElapsedTimer m_lastSend;
     QByteArray m_received;
     QTimer m_silence;
 };
