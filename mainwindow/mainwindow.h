@@ -12,15 +12,21 @@ namespace Ui {
 class MainWindow;
 }
 class QAction;
+class QLabel;
 class QLineEdit;
 class QModbusRtuSerialMaster;
 class QTableWidgetItem;
 QT_END_NAMESPACE
 
+class CsvRecorder;
+class FrameCapture;
+class FrameLog;
+class LineStatistics;
 class ModbusSession;
 class MySerialPort;
 class ProtocolTable;
 class SonicDisplay;
+class TrafficMonitor;
 struct ReplyOutcome;
 
 // The program's only main window: it reads its widgets, calls the engine (the Modbus session
@@ -58,6 +64,9 @@ private slots:
     void on_lineEdit_regsLenRead_editingFinished();
     void on_lineEdit_regsAddrWrite_editingFinished();
     void on_lineEdit_regsLenWrite_editingFinished();
+    void on_actionmonitor_triggered();
+    void on_actionrecordStart_triggered();
+    void on_actionrecordStop_triggered();
 
 private:
     // Tools menu (toolsmenu.cpp).
@@ -82,6 +91,12 @@ private:
     void feedSonicDisplay(const QModbusDataUnit &unit);
     void showReplyInTable(const QModbusDataUnit &unit);
 
+    // Traffic monitor, line statistics and recording (monitoring.cpp).
+    void setupMonitoring();
+    void showStatistics();
+    void showRecordingState();
+    void recordingFailed();
+
     // Protocol table (protocoltable.cpp): the widget mirrors the model.
     void fillTable();
     void tableItemChanged(QTableWidgetItem *item);
@@ -93,6 +108,13 @@ private:
     QModbusRtuSerialMaster *modbusDevice = nullptr;
     QPointer<MySerialPort> serialPortDialog;
     QPointer<SonicDisplay> sonicDisplay;
+    QPointer<TrafficMonitor> trafficMonitor;
+    FrameCapture *frameCapture = nullptr;
+    LineStatistics *lineStatistics = nullptr;
+    FrameLog *frameLog = nullptr;
+    CsvRecorder *csvRecorder = nullptr;
+    QLabel *statisticsLabel = nullptr;
+    QLabel *recordingLabel = nullptr;
 
     QString protocolFile;
     QString regsType;
