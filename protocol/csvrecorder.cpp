@@ -71,7 +71,8 @@ QByteArray CsvRecorder::csvLine(const QStringList &fields)
 
 QString CsvRecorder::timeText(const QDateTime &time)
 {
-    return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    const QDateTime local = time.timeSpec() == Qt::LocalTime ? time : time.toLocalTime();
+    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
 bool CsvRecorder::start(const QString &path, const ProtocolTable *table, const Window &window)

@@ -197,8 +197,12 @@ void Poller::finish(int exitStatus, const QString &reason)
     if (!reason.isEmpty())
         printError(QStringLiteral("rurodur-poll: %1\n").arg(reason));
     printError(summary());
-    m_session.close();
-    emit finished(exitStatus);
+    // Not here: this may run inside the client's own handling of a reply, which goes on using
+    // the port after the session has heard of the reply.
+    QMetaObject::invokeMethod(this, [this, exitStatus]() {
+        m_session.close();
+        emit finished(exitStatus);
+    }, Qt::QueuedConnection);
 }
 
 void Poller::showProgress()
