@@ -1,9 +1,9 @@
 #ifndef CAPTUREFIXTURE_H
 #define CAPTUREFIXTURE_H
 
-// A Modbus session with its frame capture and line statistics, without a window: opens a line
-// at 115200 8N1 with a short response timeout, sends one request at a time and waits (bounded)
-// for its outcome, and keeps every frame captured.
+// A Modbus session with its frame capture and line statistics, without a window: a line at
+// 115200 8N1 with a short response timeout, one request at a time with a bounded wait for its
+// outcome, and every frame captured.
 
 #include "framecapture.h"
 #include "linestatistics.h"
@@ -35,8 +35,7 @@ public:
         return session.open(line);
     }
 
-    // Sends the request and waits for its outcome; the outcome, or one with an empty error
-    // text and UnknownError when none came.
+    // Sends the request and waits for its outcome; an outcome with UnknownError when none came.
     ReplyOutcome exchange(RequestKind kind, const QModbusDataUnit &unit, int server = 1)
     {
         QSignalSpy handled(&session, &ModbusSession::replyHandled);
@@ -49,16 +48,9 @@ public:
         return session.lastOutcome();
     }
 
-    ReplyOutcome read(QModbusDataUnit::RegisterType area, int start, int count, int server = 1)
+    ReplyOutcome read(int start, int count)
     {
-        return exchange(RequestKind::Read, QModbusDataUnit(area, start, quint16(count)), server);
-    }
-
-    QList<CapturedFrame> takeFrames()
-    {
-        QList<CapturedFrame> taken = frames;
-        frames.clear();
-        return taken;
+        return exchange(RequestKind::Read, QModbusDataUnit(QModbusDataUnit::HoldingRegisters, start, quint16(count)));
     }
 
     ModbusSession session;

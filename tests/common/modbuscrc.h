@@ -1,9 +1,8 @@
 #ifndef MODBUSCRC_H
 #define MODBUSCRC_H
 
-// Expected Modbus RTU frames for tests, built here and not by the code under test: a
-// table-driven CRC-16/MODBUS (checked against the published examples "01 03 00 00 00 0A"
-// -> C5 CD and "11 03 00 6B 00 03" -> 76 87 in tst_rtuframe) and frames written as hex text.
+// Expected Modbus RTU frames, built here and not by the code under test: a table-driven
+// CRC-16/MODBUS (checked against published examples in tst_rtuframe) and frames as hex text.
 
 #include <QByteArray>
 #include <QString>
@@ -30,36 +29,21 @@ inline quint16 crc16(const QByteArray &bytes)
     return crc;
 }
 
-// "01 03 00 00 00 03" -> those bytes.
-inline QByteArray bytes(const QString &hex)
+// "01 03 00 00 00 03" plus its CRC, low byte first; `broken` breaks the CRC as sensor-sim's
+// --corrupt-crc-every does (low byte xor FF, high byte xor 5A).
+inline QByteArray frame(const QString &hex, bool broken = false)
 {
-    return QByteArray::fromHex(hex.toLatin1());
-}
-
-// The frame with its CRC appended, low byte first.
-inline QByteArray frame(const QString &hex)
-{
-    QByteArray result = bytes(hex);
+    QByteArray result = QByteArray::fromHex(hex.toLatin1());
     const quint16 crc = crc16(result);
-    result.append(char(crc & 0xFF));
-    result.append(char(crc >> 8));
-    return result;
-}
-
-// The frame with a CRC broken as sensor-sim --corrupt-crc-every breaks it (low byte xor FF,
-// high byte xor 5A).
-inline QByteArray corrupted(const QString &hex)
-{
-    QByteArray result = frame(hex);
-    result[result.size() - 2] = char(quint8(result.at(result.size() - 2)) ^ 0xFF);
-    result[result.size() - 1] = char(quint8(result.at(result.size() - 1)) ^ 0x5A);
+    result.append(char((crc & 0xFF) ^ (broken ? 0xFF : 0)));
+    result.append(char((crc >> 8) ^ (broken ? 0x5A : 0)));
     return result;
 }
 
 // "01 03 00 00 00 03 05 CB", as the monitor shows frames.
-inline QString hex(const QByteArray &frame)
+inline QString hex(const QByteArray &bytes)
 {
-    return QString::fromLatin1(frame.toHex(' ').toUpper());
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 } // namespace testcrc
