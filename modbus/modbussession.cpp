@@ -168,9 +168,12 @@ void ModbusSession::finishReply(QModbusReply *reply)
     if (reply->error() != QModbusDevice::NoError) {
         outcome.result = ReplyOutcome::Result::Error;
         outcome.errorString = reply->errorString();
-        const QModbusResponse response = reply->rawResult();
-        if (response.isException())
-            outcome.exceptionCode = int(response.exceptionCode());
+        // The client reports an exception reply as a protocol error whose PDU data is the one
+        // exception code byte. QModbusPdu::isException() is not asked: Qt 5.15 keeps an
+        // exception's function code sign-extended, an invalid enum value to the sanitizers.
+        const QByteArray data = reply->rawResult().data();
+        if (reply->error() == QModbusDevice::ProtocolError && data.size() == 1)
+            outcome.exceptionCode = quint8(data.at(0));
     } else if (reply->type() == QModbusReply::Broadcast) {
         // No device answers address 0: the client finishes the request once it is on the line.
         outcome.result = ReplyOutcome::Result::Broadcast;

@@ -28,7 +28,7 @@ void tst_RtuFrame::crc_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QByteArray>("crc"); // low byte first
-    // Published examples; the second is the one of the Modbus serial line specification.
+    // Published examples; the second is the worked example of the Modbus serial line guide.
     QTest::newRow("01 03 00 00 00 0A") << QByteArray::fromHex("01030000000A") << QByteArray::fromHex("C5CD");
     QTest::newRow("11 03 00 6B 00 03") << QByteArray::fromHex("1103006B0003") << QByteArray::fromHex("7687");
     QTest::newRow("01 83 02") << QByteArray::fromHex("018302") << QByteArray::fromHex("C0F1");
