@@ -65,8 +65,6 @@ public:
     // Off: the port is left to the client alone and nothing is reported.
     void setEnabled(bool enabled);
     bool isEnabled() const { return m_enabled; }
-    // True when the client's serial port was found, so frames can be seen at all.
-    bool hasPort() const { return !m_port.isNull(); }
 
     // Bytes that form no whole frame are reported after this much silence (milliseconds).
     static constexpr int silenceMs = 250;

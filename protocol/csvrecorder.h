@@ -59,7 +59,6 @@ public:
     void record(const QModbusDataUnit &unit, const QDateTime &time = QDateTime::currentDateTime());
 
     QString fileName() const { return m_path; }
-    const Window &window() const { return m_window; }
     qint64 lineCount() const { return m_lines; }
     Error error() const { return m_error; }
     QString errorString() const { return m_errorString; }
