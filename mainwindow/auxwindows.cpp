@@ -4,6 +4,7 @@
 #include "myserialport.h"
 #include "singlewindow.h"
 #include "sonicdisplay.h"
+#include "trafficmonitor.h"
 
 void MainWindow::on_actionCOM_triggered()
 {
@@ -17,6 +18,12 @@ void MainWindow::on_actiondistance_triggered()
 {
     if (showSingleWindow(sonicDisplay, this, tr("距离显示")))
         raise();
+}
+
+void MainWindow::on_actionmonitor_triggered()
+{
+    if (showSingleWindow(trafficMonitor, this, tr("报文监视")))
+        trafficMonitor->setSources(frameLog, lineStatistics);
 }
 
 void MainWindow::feedSonicDisplay(const QModbusDataUnit &unit)

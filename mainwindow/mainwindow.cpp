@@ -24,6 +24,9 @@ MainWindow::MainWindow(QWidget *parent)
     protocolTable->setObjectName(QStringLiteral("protocolTable"));
 
     ui->setupUi(this);
+    // Before the window's own connections to the session: the capture takes a reply's bytes
+    // before anything else handles the reply.
+    setupMonitoring();
 
     addToolEntries();
     connect(ui->menu_tool, SIGNAL(triggered(QAction*)), this, SLOT(pluginSlot(QAction*)));

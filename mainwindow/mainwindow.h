@@ -12,17 +12,23 @@ namespace Ui {
 class MainWindow;
 }
 class QAction;
+class QLabel;
 class QLineEdit;
 class QModbusRtuSerialMaster;
 class QTableWidgetItem;
 QT_END_NAMESPACE
 
+class CsvRecorder;
+class FrameCapture;
+class FrameLog;
+class LineStatistics;
 class ModbusSession;
 class MySerialPort;
 class ProtocolTable;
 class ScanDialog;
 class SonicDisplay;
 class TrendChart;
+class TrafficMonitor;
 struct ReplyOutcome;
 struct ScannedDevice;
 
@@ -63,6 +69,9 @@ private slots:
     void on_lineEdit_regsLenWrite_editingFinished();
     void on_actiontrend_triggered();
     void on_actionscan_triggered();
+    void on_actionmonitor_triggered();
+    void on_actionrecordStart_triggered();
+    void on_actionrecordStop_triggered();
 
 private:
     // Tools menu (toolsmenu.cpp).
@@ -92,6 +101,12 @@ private:
     void addSelectedRowsToTrend();
     void useScannedDevice(const ScannedDevice &device);
 
+    // Traffic monitor, line statistics and recording (monitoring.cpp).
+    void setupMonitoring();
+    void showStatistics();
+    void showRecordingState();
+    void recordingFailed();
+
     // Protocol table (protocoltable.cpp): the widget mirrors the model.
     void fillTable();
     void tableItemChanged(QTableWidgetItem *item);
@@ -105,6 +120,13 @@ private:
     QPointer<SonicDisplay> sonicDisplay;
     QPointer<TrendChart> trendChart;
     QPointer<ScanDialog> scanDialog;
+    QPointer<TrafficMonitor> trafficMonitor;
+    FrameCapture *frameCapture = nullptr;
+    LineStatistics *lineStatistics = nullptr;
+    FrameLog *frameLog = nullptr;
+    CsvRecorder *csvRecorder = nullptr;
+    QLabel *statisticsLabel = nullptr;
+    QLabel *recordingLabel = nullptr;
 
     QString protocolFile;
     QString regsType;

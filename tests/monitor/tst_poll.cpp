@@ -1,0 +1,206 @@
+// rurodur-poll as a user runs it: exit status and messages for bad arguments and for what
+// cannot be used, and the CSV it writes against sensor-sim, read back, also after SIGTERM.
+#include "simfixture.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString sample = QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx");
+const QString holdingSheet = QStringLiteral("保持寄存器");
+const QByteArray utf8Bom("\xEF\xBB\xBF");
+// sensor-sim --static, registers 0..2 decoded by the sample workbook's rules.
+const QString staticFields = QStringLiteral("5196us,25℃,900.0mm");
+
+struct Run
+{
+    int status = -1;
+    bool crashed = false;
+    QByteArray out;
+    QString err;
+};
+
+Run poll(const QStringList &arguments, int timeoutMs = 20000)
+{
+    QProcess process;
+    process.start(QStringLiteral(RURODUR_POLL_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.status = process.exitCode();
+    run.crashed = process.exitStatus() != QProcess::NormalExit;
+    run.out = process.readAllStandardOutput();
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList baseArguments(const QString &port, const QString &workbook = sample,
+                          const QString &sheet = holdingSheet)
+{
+    return { "--port", port, "--device", "1", "--workbook", workbook, "--sheet", sheet };
+}
+
+// The lines of a CSV that starts with the byte-order mark; empty when it does not.
+QStringList csvLines(const QByteArray &data)
+{
+    if (!data.startsWith(utf8Bom) || !data.endsWith("\r\n"))
+        return {};
+    QStringList lines = QString::fromUtf8(data.mid(utf8Bom.size())).split(QStringLiteral("\r\n"));
+    lines.removeLast(); // after the last line end
+    return lines;
+}
+
+QByteArray fileData(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_Poll : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void badArguments_data();
+    void badArguments();
+    void help();
+    void cannotRun_data();
+    void cannotRun();
+    void pollsToStandardOutput();
+    void sigtermLeavesCompleteFile();
+};
+
+void tst_Poll::badArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("reason"); // the first line, then the usage
+    const QStringList base = baseArguments(QStringLiteral("/dev/null"));
+    QTest::newRow("no arguments") << QStringList() << "--port is required";
+    QTest::newRow("unknown option") << base + QStringList{ "--speed", "5" } << "Unknown option 'speed'.";
+    QTest::newRow("stray argument") << base + QStringList{ "extra" } << "unexpected argument 'extra'";
+    QTest::newRow("parity mark") << base + QStringList{ "--parity", "mark" }
+                                 << "--parity: 'mark' is not none, even or odd";
+    QTest::newRow("count 128") << base + QStringList{ "--count", "128" }
+                               << "--count: '128' is not a number from 1 to 127";
+    QTest::newRow("polls and seconds") << base + QStringList{ "--polls", "5", "--seconds", "5" }
+                                       << "give --polls or --seconds, not both";
+}
+
+void tst_Poll::badArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, reason);
+    const Run run = poll(arguments);
+    QCOMPARE(run.status, 2);
+    QVERIFY(run.out.isEmpty());
+    const QStringList lines = run.err.split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), QStringLiteral("rurodur-poll: ") + reason);
+    QVERIFY2(lines.value(1).startsWith(QStringLiteral("usage: rurodur-poll --port PORT")), qPrintable(run.err));
+}
+
+void tst_Poll::help()
+{
+    const Run run = poll({ QStringLiteral("--help") });
+    QCOMPARE(run.status, 0);
+    QVERIFY(run.err.isEmpty());
+    const QString text = QString::fromUtf8(run.out);
+    QVERIFY(text.startsWith(QStringLiteral("usage: rurodur-poll")));
+    for (const char *name : { "--baud", "--parity", "--stop", "--start", "--count", "--period", "--polls",
+                              "--seconds", "--csv", "Exit status" })
+        QVERIFY2(text.contains(QLatin1String(name)), name);
+}
+
+void tst_Poll::cannotRun_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("workbook");
+    QTest::addColumn<QString>("sheet");
+    QTest::addColumn<QString>("message");
+    const QString missing = QStringLiteral(RURODUR_SOURCE_DIR "/no/such/workbook.xlsx");
+    const QString registers = QStringLiteral(RURODUR_TEST_DATA "/modbus/registers.xlsx");
+    QTest::newRow("missing port") << "/nonexistent/ttyRURO" << sample << holdingSheet
+                                  << "rurodur-poll: cannot open serial port /nonexistent/ttyRURO: ";
+    QTest::newRow("missing workbook") << "/dev/null" << missing << holdingSheet
+                                      << "rurodur-poll: cannot read workbook " + missing
+                                                 + ": not an existing .xlsx file";
+    QTest::newRow("unknown sheet") << "/dev/null" << sample << "无此表"
+                                   << "rurodur-poll: workbook " + sample + " has no sheet named \"无此表\" "
+                                              "(its sheets: 保持寄存器, 输入寄存器, 线圈, 离散输入)";
+    QTest::newRow("sheet of no register area") << "/dev/null" << registers << "notes"
+                                               << "rurodur-poll: sheet \"notes\" names no register area "
+                                                  "(coil/线圈, disc/离散, hold/保持 or input/输入)";
+}
+
+void tst_Poll::cannotRun()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, workbook);
+    QFETCH(QString, sheet);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("out.csv"));
+    const Run run = poll(baseArguments(port, workbook, sheet) + QStringList{ "--csv", csv });
+    QCOMPARE(run.status, 1);
+    QVERIFY(!run.crashed);
+    // One line: the reason, and no usage after it.
+    QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(run.err.startsWith(message), qPrintable(run.err));
+    QVERIFY(!QFile::exists(csv)); // nothing is written before everything could be opened
+}
+
+void tst_Poll::pollsToStandardOutput()
+{
+    SimFixture sim(QStringLiteral(SENSOR_SIM_PATH));
+    QVERIFY2(sim.start({ QStringLiteral("--static") }), qPrintable(sim.errorString()));
+    const Run run = poll(baseArguments(sim.clientPort()) + QStringList{ "--count", "3", "--period", "0", "--polls", "5" });
+    QCOMPARE(run.status, 0);
+    const QStringList lines = csvLines(run.out);
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines.at(0), QStringLiteral("时间,0 飞行时间,1 温度,2 距离"));
+    const QRegularExpression time(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3},"));
+    for (int i = 1; i < lines.size(); ++i) {
+        QVERIFY2(time.match(lines.at(i)).hasMatch(), qPrintable(lines.at(i)));
+        QCOMPARE(lines.at(i).section(QLatin1Char(','), 1), staticFields);
+    }
+    QVERIFY2(run.err.startsWith(QStringLiteral("rurodur-poll: 5 requests in ")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("replies 5, exception replies 0, timeouts 0")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("CSV: 5 lines to standard output")), qPrintable(run.err));
+    QVERIFY(sim.waitForRequests(5));
+    QCOMPARE(sim.requests().size(), 5);
+}
+
+void tst_Poll::sigtermLeavesCompleteFile()
+{
+    SimFixture sim(QStringLiteral(SENSOR_SIM_PATH));
+    QVERIFY2(sim.start({ QStringLiteral("--static") }), qPrintable(sim.errorString()));
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("run.csv"));
+    QProcess process;
+    process.start(QStringLiteral(RURODUR_POLL_PATH),
+                  baseArguments(sim.clientPort()) + QStringList{ "--count", "3", "--period", "0", "--csv", csv });
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(fileData(csv).count('\n') > 20, 10000);
+    process.terminate(); // SIGTERM
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+
+    const QStringList lines = csvLines(fileData(csv)); // ends with a whole line
+    QVERIFY(lines.size() > 21);
+    for (int i = 1; i < lines.size(); ++i)
+        QCOMPARE(lines.at(i).section(QLatin1Char(','), 1), staticFields);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("CSV: %1 lines to %2").arg(lines.size() - 1).arg(csv)), qPrintable(err));
+    QVERIFY2(err.contains(QStringLiteral("damaged replies 0, retries 0")), qPrintable(err));
+}
+
+QTEST_GUILESS_MAIN(tst_Poll)
+#include "tst_poll.moc"

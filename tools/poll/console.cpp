@@ -1,0 +1,98 @@
+#include "console.h"
+
+#include <QPointer>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <stdio.h>
+#include <windows.h>
+#else
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+bool standardErrorIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+namespace {
+QPointer<StopRequests> instance;
+}
+
+#ifdef Q_OS_WIN
+
+namespace {
+BOOL WINAPI consoleHandler(DWORD type)
+{
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
+        return FALSE;
+    // Runs on a thread of its own: the signal is queued to the object's thread.
+    if (instance)
+        QMetaObject::invokeMethod(instance.data(), "stopRequested", Qt::QueuedConnection);
+    return TRUE;
+}
+} // namespace
+
+StopRequests::StopRequests(QObject *parent)
+    : QObject(parent)
+{
+    instance = this;
+    SetConsoleCtrlHandler(consoleHandler, TRUE);
+}
+
+StopRequests::~StopRequests()
+{
+    SetConsoleCtrlHandler(consoleHandler, FALSE);
+}
+
+#else
+
+namespace {
+int signalPipe[2] = { -1, -1 };
+
+void signalHandler(int)
+{
+    // Only async-signal-safe calls here: one byte to the event loop.
+    const char byte = 1;
+    const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    (void)written;
+}
+} // namespace
+
+StopRequests::StopRequests(QObject *parent)
+    : QObject(parent)
+{
+    instance = this;
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this]() {
+        char byte = 0;
+        const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        (void)got;
+        emit stopRequested();
+    });
+    struct sigaction action = {};
+    action.sa_handler = signalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A closed standard output (a pipe whose reader left) is a write error, not a silent death.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+StopRequests::~StopRequests()
+{
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+}
+
+#endif

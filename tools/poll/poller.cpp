@@ -1,0 +1,247 @@
+#include "poller.h"
+
+#include "console.h"
+#include "framecapture.h"
+#include "mytool.h"
+#include "myxlsx.h"
+
+#include <cstdio>
+
+namespace {
+
+void printError(const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+QString exceptionText(int code)
+{
+    switch (code) {
+    case 1: return QStringLiteral("illegal function");
+    case 2: return QStringLiteral("illegal data address");
+    case 3: return QStringLiteral("illegal data value");
+    case 4: return QStringLiteral("server device failure");
+    case 5: return QStringLiteral("acknowledge");
+    case 6: return QStringLiteral("server device busy");
+    case 8: return QStringLiteral("memory parity error");
+    case 10: return QStringLiteral("gateway path unavailable");
+    case 11: return QStringLiteral("gateway target failed to respond");
+    default: return QStringLiteral("unknown exception");
+    }
+}
+
+QString milliseconds(qint64 us)
+{
+    return us < 0 ? QStringLiteral("-") : QString::number(us / 1000.0, 'f', 2) + QStringLiteral(" ms");
+}
+
+} // namespace
+
+Poller::Poller(const PollOptions &options, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+{
+    m_capture = new FrameCapture(&m_session, this);
+    m_statistics.attach(&m_session, m_capture);
+    connect(&m_session, &ModbusSession::replyHandled, this, &Poller::onReply);
+    connect(&m_session, &ModbusSession::cycleTick, this, &Poller::pollOnce);
+    connect(&m_session, &ModbusSession::stateChanged, this, [this](QModbusDevice::State state) {
+        if (m_running && state == QModbusDevice::UnconnectedState)
+            finish(1, QStringLiteral("serial port %1 was lost: %2")
+                              .arg(m_options.port, m_session.errorString()));
+    });
+    connect(&m_recorder, &CsvRecorder::failed, this, [this]() {
+        const QString target = m_recorder.fileName().isEmpty() ? QStringLiteral("standard output")
+                                                               : m_recorder.fileName();
+        const QString reason = m_recorder.error() == CsvRecorder::Error::FileGone
+                ? QStringLiteral("%1 is gone (deleted, moved or its folder removed)").arg(target)
+                : QStringLiteral("cannot write the CSV to %1: %2").arg(target, m_recorder.errorString());
+        finish(1, reason);
+    });
+    m_progress.setInterval(250);
+    connect(&m_progress, &QTimer::timeout, this, &Poller::showProgress);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &Poller::stop);
+}
+
+Poller::~Poller()
+{
+    m_session.disconnect(this);
+}
+
+bool Poller::prepare(QString *reason, int *exitStatus)
+{
+    *exitStatus = 1;
+    const QString &workbook = m_options.workbook;
+    const QString &sheet = m_options.sheet;
+    switch (m_table.load(workbook, sheet)) {
+    case 0:
+        break;
+    case -1:
+        *reason = QStringLiteral("cannot read workbook %1: not an existing .xlsx file").arg(workbook);
+        return false;
+    case -2:
+        *reason = QStringLiteral("workbook %1 has no sheet named \"%2\" (its sheets: %3)")
+                          .arg(workbook, sheet, MyXlsx::listSheets(workbook).join(QStringLiteral(", ")));
+        return false;
+    default:
+        *reason = QStringLiteral("cannot read sheet \"%1\" of workbook %2: the file is damaged or too large")
+                          .arg(sheet, workbook);
+        return false;
+    }
+    const QModbusDataUnit::RegisterType area = registerTypeOf(sheet);
+    if (area == QModbusDataUnit::Invalid) {
+        *reason = QStringLiteral("sheet \"%1\" names no register area "
+                                 "(coil/线圈, disc/离散, hold/保持 or input/输入)").arg(sheet);
+        return false;
+    }
+    int count = m_options.count;
+    if (count < 0) {
+        if (m_options.start >= m_table.rowCount()) {
+            *reason = QStringLiteral("sheet \"%1\" has no register rows from address %2; give --count")
+                              .arg(sheet).arg(m_options.start);
+            *exitStatus = 2;
+            return false;
+        }
+        count = qMin(m_table.rowCount() - m_options.start, 127);
+    }
+    m_request = QModbusDataUnit(area, m_options.start, quint16(count));
+
+    LineSettings line;
+    line.portName = m_options.port;
+    line.baudRate = m_options.baudRate;
+    line.parity = m_options.parity;
+    line.stopBits = m_options.stopBits;
+    if (!m_session.open(line)) {
+        *reason = QStringLiteral("cannot open serial port %1: %2").arg(m_options.port, m_session.errorString());
+        return false;
+    }
+
+    const CsvRecorder::Window window{ area, m_options.start, count };
+    bool recording = false;
+    if (!m_options.csv.isEmpty()) {
+        recording = m_recorder.start(m_options.csv, &m_table, window);
+        if (!recording)
+            *reason = QStringLiteral("cannot create CSV file %1: %2").arg(m_options.csv, m_recorder.errorString());
+    } else if (m_standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        recording = m_recorder.start(&m_standardOutput, &m_table, window);
+        if (!recording)
+            *reason = QStringLiteral("cannot write the CSV to standard output: %1").arg(m_recorder.errorString());
+    } else {
+        *reason = QStringLiteral("cannot write to standard output");
+    }
+    if (!recording) {
+        m_session.close();
+        return false;
+    }
+    return true;
+}
+
+void Poller::start()
+{
+    m_running = true;
+    if (standardErrorIsTerminal())
+        m_progress.start();
+    if (m_options.seconds > 0)
+        m_deadline.start(m_options.seconds * 1000);
+    if (m_options.periodMs > 0)
+        m_session.startCycle(m_options.periodMs);
+    pollOnce();
+}
+
+void Poller::stop()
+{
+    finish(0);
+}
+
+void Poller::pollOnce()
+{
+    if (!m_running || m_session.isPending())
+        return;
+    if (m_options.polls > 0 && m_statistics.counts().requests >= m_options.polls)
+        return;
+    if (m_session.read(m_request, m_options.device) == ModbusSession::SendResult::Refused)
+        finish(1, QStringLiteral("the request was refused: %1").arg(m_session.errorString()));
+}
+
+void Poller::onReply(const ReplyOutcome &outcome)
+{
+    if (!m_running)
+        return;
+    ++m_polls;
+    if (outcome.kind == RequestKind::Read && outcome.result == ReplyOutcome::Result::Normal)
+        m_recorder.record(outcome.unit);
+    if (!m_running) // the recording failed
+        return;
+    if (m_options.polls > 0 && m_polls >= m_options.polls) {
+        finish(0);
+        return;
+    }
+    // Period 0: the next read goes out as soon as this reply has been handled.
+    if (m_options.periodMs == 0)
+        QTimer::singleShot(0, this, &Poller::pollOnce);
+}
+
+void Poller::finish(int exitStatus, const QString &reason)
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    m_progress.stop();
+    m_deadline.stop();
+    m_session.stopCycle();
+    m_recorder.stop();
+    if (m_progressShown)
+        printError(QStringLiteral("\r\x1b[K"));
+    if (!reason.isEmpty())
+        printError(QStringLiteral("rurodur-poll: %1\n").arg(reason));
+    printError(summary());
+    // Not here: this may run inside the client's own handling of a reply, which goes on using
+    // the port after the session has heard of the reply.
+    QMetaObject::invokeMethod(this, [this, exitStatus]() {
+        m_session.close();
+        emit finished(exitStatus);
+    }, Qt::QueuedConnection);
+}
+
+void Poller::showProgress()
+{
+    const LineStatistics::Counts &c = m_statistics.counts();
+    const qint64 errors = c.exceptions + c.timeouts + c.failures;
+    printError(QStringLiteral("\rpolls %1  errors %2  %3/s\x1b[K")
+                       .arg(m_polls)
+                       .arg(errors)
+                       .arg(m_statistics.recentRate(), 0, 'f', 1));
+    m_progressShown = true;
+}
+
+QString Poller::summary() const
+{
+    const LineStatistics::Counts &c = m_statistics.counts();
+    QStringList byCode;
+    for (auto it = c.exceptionsByCode.cbegin(); it != c.exceptionsByCode.cend(); ++it) {
+        byCode << QStringLiteral("%1 %2: %3")
+                          .arg(it.key(), 2, 16, QLatin1Char('0'))
+                          .arg(exceptionText(it.key()))
+                          .arg(it.value());
+    }
+    QString text = QStringLiteral("rurodur-poll: %1 requests in %2 s, %3/s\n")
+                           .arg(c.requests)
+                           .arg(m_statistics.elapsedMs() / 1000.0, 0, 'f', 1)
+                           .arg(m_statistics.averageRate(), 0, 'f', 1);
+    text += QStringLiteral("  replies %1, exception replies %2%3, timeouts %4, other errors %5\n")
+                    .arg(c.replies)
+                    .arg(c.exceptions)
+                    .arg(byCode.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(byCode.join(QStringLiteral(", "))))
+                    .arg(c.timeouts)
+                    .arg(c.failures);
+    text += QStringLiteral("  damaged replies %1, retries %2\n").arg(c.damaged).arg(c.retries);
+    text += QStringLiteral("  response time: last %1, min %2, mean %3, max %4\n")
+                    .arg(milliseconds(c.lastUs), milliseconds(c.minUs), milliseconds(c.meanUs()),
+                         milliseconds(c.maxUs));
+    text += QStringLiteral("  CSV: %1 lines to %2\n")
+                    .arg(m_recorder.lineCount())
+                    .arg(m_options.csv.isEmpty() ? QStringLiteral("standard output") : m_options.csv);
+    return text;
+}

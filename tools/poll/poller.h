@@ -1,0 +1,58 @@
+#ifndef POLLER_H
+#define POLLER_H
+
+#include "csvrecorder.h"
+#include "linestatistics.h"
+#include "modbussession.h"
+#include "polloptions.h"
+#include "protocoltable.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+
+class FrameCapture;
+
+// rurodur-poll's run: the sheet's rules, the session reading one window of registers, the
+// CSV recorder, the line statistics, the progress line and the summary.
+class Poller : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Poller(const PollOptions &options, QObject *parent = nullptr);
+    ~Poller() override;
+
+    // Reads the sheet, opens the port and the CSV. False with a one-line reason and the exit
+    // status to end with.
+    bool prepare(QString *reason, int *exitStatus);
+    void start();
+    // Ends the run now: the CSV keeps every line written, the summary goes to standard error.
+    void stop();
+
+signals:
+    void finished(int exitStatus);
+
+private:
+    void pollOnce();
+    void onReply(const ReplyOutcome &outcome);
+    void finish(int exitStatus, const QString &reason = QString());
+    void showProgress();
+    QString summary() const;
+
+    PollOptions m_options;
+    ModbusSession m_session;
+    ProtocolTable m_table;
+    FrameCapture *m_capture = nullptr;
+    LineStatistics m_statistics;
+    CsvRecorder m_recorder;
+    QFile m_standardOutput;
+    QModbusDataUnit m_request;
+    QTimer m_progress;
+    QTimer m_deadline;
+    qint64 m_polls = 0;
+    bool m_running = false;
+    bool m_progressShown = false;
+};
+
+#endif // POLLER_H

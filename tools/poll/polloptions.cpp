@@ -1,0 +1,173 @@
+#include "polloptions.h"
+
+#include "fieldrules.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+// Decimal, or hexadecimal with 0x; the whole text must convert and lie in min..max.
+bool parseInteger(const QString &text, qint64 minimum, qint64 maximum, qint64 *value)
+{
+    bool ok = false;
+    const QString t = text.trimmed();
+    const qint64 v = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
+                             ? t.mid(2).toLongLong(&ok, 16)
+                             : t.toLongLong(&ok, 10);
+    if (!ok || v < minimum || v > maximum)
+        return false;
+    *value = v;
+    return true;
+}
+
+struct NumberOption
+{
+    const char *name;
+    qint64 minimum;
+    qint64 maximum;
+};
+
+} // namespace
+
+PollCommand parsePollArguments(const QStringList &arguments, PollOptions *options, QString *error)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QStringList valued = { "port", "baud", "parity", "stop", "device", "workbook", "sheet",
+                                 "start", "count", "period", "polls", "seconds", "csv" };
+    for (const QString &name : valued)
+        parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
+    parser.addOption(QCommandLineOption(QStringList{ QStringLiteral("h"), QStringLiteral("help") }));
+
+    if (!parser.parse(QStringList{ QStringLiteral("rurodur-poll") } + arguments)) {
+        *error = parser.errorText();
+        return PollCommand::BadArguments;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        return PollCommand::Help;
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return PollCommand::BadArguments;
+    }
+    for (const char *required : { "port", "device", "workbook", "sheet" }) {
+        if (!parser.isSet(QLatin1String(required)) || parser.value(QLatin1String(required)).isEmpty()) {
+            *error = QStringLiteral("--%1 is required").arg(QLatin1String(required));
+            return PollCommand::BadArguments;
+        }
+    }
+    if (parser.isSet(QStringLiteral("polls")) && parser.isSet(QStringLiteral("seconds"))) {
+        *error = QStringLiteral("give --polls or --seconds, not both");
+        return PollCommand::BadArguments;
+    }
+
+    PollOptions result;
+    result.port = parser.value(QStringLiteral("port"));
+    result.workbook = parser.value(QStringLiteral("workbook"));
+    result.sheet = parser.value(QStringLiteral("sheet"));
+    result.csv = parser.value(QStringLiteral("csv"));
+
+    const QString parity = parser.value(QStringLiteral("parity")).toLower();
+    if (parity.isEmpty() || parity == QLatin1String("none"))
+        result.parity = 0;
+    else if (parity == QLatin1String("even"))
+        result.parity = 2;
+    else if (parity == QLatin1String("odd"))
+        result.parity = 3;
+    else {
+        *error = QStringLiteral("--parity: '%1' is not none, even or odd")
+                         .arg(parser.value(QStringLiteral("parity")));
+        return PollCommand::BadArguments;
+    }
+
+    static const NumberOption numbers[] = {
+        { "baud", 1, 4000000 },     { "stop", 1, 2 },         { "device", 1, 247 },
+        { "start", 0, 65535 },      { "count", 1, maxCountPerRequest },
+        { "period", 0, 86400000 },  { "polls", 1, Q_INT64_C(1) << 40 },
+        { "seconds", 1, 31536000 },
+    };
+    for (const NumberOption &number : numbers) {
+        const QString name = QLatin1String(number.name);
+        if (!parser.isSet(name))
+            continue;
+        qint64 value = 0;
+        if (!parseInteger(parser.value(name), number.minimum, number.maximum, &value)) {
+            *error = QStringLiteral("--%1: '%2' is not a number from %3 to %4")
+                             .arg(name, parser.value(name))
+                             .arg(number.minimum)
+                             .arg(number.maximum);
+            return PollCommand::BadArguments;
+        }
+        if (name == QLatin1String("baud"))
+            result.baudRate = int(value);
+        else if (name == QLatin1String("stop"))
+            result.stopBits = int(value);
+        else if (name == QLatin1String("device"))
+            result.device = int(value);
+        else if (name == QLatin1String("start"))
+            result.start = int(value);
+        else if (name == QLatin1String("count"))
+            result.count = int(value);
+        else if (name == QLatin1String("period"))
+            result.periodMs = int(value);
+        else if (name == QLatin1String("polls"))
+            result.polls = value;
+        else
+            result.seconds = int(value);
+    }
+    if (result.count > 0 && result.start + result.count > 0x10000) {
+        *error = QStringLiteral("--start %1 with --count %2 reaches past address 65535")
+                         .arg(result.start)
+                         .arg(result.count);
+        return PollCommand::BadArguments;
+    }
+    *options = result;
+    return PollCommand::Run;
+}
+
+QString pollUsage()
+{
+    return QStringLiteral(
+            "usage: rurodur-poll --port PORT [--baud 115200] [--parity none|even|odd] [--stop 1|2]\n"
+            "                    --device N --workbook FILE.xlsx --sheet NAME [--start A] [--count C]\n"
+            "                    [--period MS] [--polls N | --seconds S] [--csv FILE]\n"
+            "       rurodur-poll --help\n");
+}
+
+QString pollHelp()
+{
+    return pollUsage() + QStringLiteral(
+            "\n"
+            "Polls one Modbus RTU device without a window and writes every successful read as a\n"
+            "CSV line: the local time with milliseconds, then each register's text as the sheet's\n"
+            "decoding rules give it (the same file as the window's recording).\n"
+            "\n"
+            "  --port PORT        serial port (COM3, /dev/ttyUSB0, ...)\n"
+            "  --baud N           baud rate, default 115200\n"
+            "  --parity P         none, even or odd; default none (8 data bits always)\n"
+            "  --stop N           stop bits, 1 or 2; default 1\n"
+            "  --device N         server address, 1..247\n"
+            "  --workbook FILE    the protocol workbook (.xlsx)\n"
+            "  --sheet NAME       the sheet to decode with; its name selects the register area as\n"
+            "                     in the window (coil/线圈, disc/离散, hold/保持, input/输入)\n"
+            "  --start A          first register, default 0\n"
+            "  --count C          registers per read, 1..127; default the sheet's rows from A\n"
+            "                     (at most 127)\n"
+            "  --period MS        time between reads, default 1000; 0 reads again as soon as a\n"
+            "                     reply is in\n"
+            "  --polls N          stop after N reads\n"
+            "  --seconds S        stop after S seconds\n"
+            "  --csv FILE         write the CSV to FILE (replaced) instead of standard output\n"
+            "  -h, --help         this text\n"
+            "\n"
+            "Without --polls or --seconds it runs until Ctrl-C or SIGTERM. It stops with every\n"
+            "line written complete and prints a summary of the line statistics on standard\n"
+            "error; on a terminal, standard error also shows a progress line.\n"
+            "\n"
+            "The response timeout is 2000 ms with 1 retry, as in the window. The CSV is UTF-8 with\n"
+            "a byte-order mark and CR LF line ends; its header names each column by address and,\n"
+            "where the sheet has a column titled 名称, by the register's name.\n"
+            "\n"
+            "Exit status: 0 when it ran (timeouts and exception replies included), 1 when the\n"
+            "workbook, the sheet, the port or the CSV file cannot be used, or the port is lost,\n"
+            "2 for bad arguments.\n");
+}
