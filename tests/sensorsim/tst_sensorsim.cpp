@@ -2,12 +2,11 @@
 // RTU master talk to it over a socat pty pair.
 
 #include "simfixture.h"
+#include "simtools.h"
 
 #include <QModbusDataUnit>
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -16,102 +15,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
-
-const QString kSimPath = QStringLiteral(SENSOR_SIM_PATH);
-
-struct MbpollResult
-{
-    int exitCode = -1;
-    QString output;           // standard output and error
-    QMap<int, quint32> values; // reference -> value, for reads
-    QMap<int, double> numbers; // reference -> value as printed, floats too
-};
-
-// One mbpoll run against `device`: PDU addressing (-0), one poll (-1), 8N1 at 115200.
-MbpollResult mbpoll(const QString &device, const QStringList &args, int serverAddress = 1,
-                    const QString &timeoutSeconds = QStringLiteral("0.5"))
-{
-    MbpollResult result;
-    QStringList all = {QStringLiteral("-m"), QStringLiteral("rtu"),
-                       QStringLiteral("-a"), QString::number(serverAddress),
-                       QStringLiteral("-b"), QStringLiteral("115200"),
-                       QStringLiteral("-P"), QStringLiteral("none"),
-                       QStringLiteral("-0"), QStringLiteral("-1"),
-                       QStringLiteral("-o"), timeoutSeconds};
-    // mbpoll takes the write values after the device.
-    const int split = args.indexOf(QStringLiteral("WRITE"));
-    all += args.mid(0, split < 0 ? args.size() : split);
-    all << device;
-    if (split >= 0)
-        all += args.mid(split + 1);
-
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("mbpoll"), all);
-    if (!process.waitForFinished(15000)) {
-        process.kill();
-        process.waitForFinished(3000);
-        result.output = QStringLiteral("mbpoll did not finish");
-        return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.output = QString::fromLocal8Bit(process.readAll());
-    static const QRegularExpression line(QStringLiteral("^\\[(\\d+)\\]:\\s+(\\d+)"),
-                                         QRegularExpression::MultilineOption);
-    auto it = line.globalMatch(result.output);
-    while (it.hasNext()) {
-        const auto m = it.next();
-        result.values.insert(m.captured(1).toInt(), m.captured(2).toUInt());
-    }
-    static const QRegularExpression number(QStringLiteral("^\\[(\\d+)\\]:\\s+(\\S+)"),
-                                           QRegularExpression::MultilineOption);
-    it = number.globalMatch(result.output);
-    while (it.hasNext()) {
-        const auto m = it.next();
-        result.numbers.insert(m.captured(1).toInt(), m.captured(2).toDouble());
-    }
-    return result;
-}
-
-QList<quint32> valuesFrom(const MbpollResult &r, int start, int count)
-{
-    QList<quint32> list;
-    for (int i = 0; i < count; ++i)
-        list << r.values.value(start + i, 0xFFFFFFFFu);
-    return list;
-}
-
-QString outcomeOf(const QString &logLine)
-{
-    static const QRegularExpression re(QStringLiteral("outcome=(\\w+)"));
-    return re.match(logLine).captured(1);
-}
-
-struct SimRun
-{
-    int exitCode = -1;
-    QString output;
-};
-
-SimRun runSim(const QStringList &args)
-{
-    SimRun run;
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(kSimPath, args);
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(3000);
-        run.output = QStringLiteral("sensor-sim did not finish");
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.output = QString::fromLocal8Bit(process.readAll());
-    return run;
-}
-
-} // namespace
+using namespace simtools;
 
 class TestSensorSim : public QObject
 {
@@ -130,13 +34,6 @@ private slots:
     void writes_data();
     void writes();
 
-    void faults_data();
-    void faults();
-    void corruptedWriteStillWrites();
-    void otherServerAddressGetsNoAnswer();
-    void replyTiming_data();
-    void replyTiming();
-
     void qtMasterReadsExactValues();
     void qtBroadcastWriteIsExecuted();
 
@@ -148,8 +45,6 @@ private slots:
     void helpNamesEveryOption();
     void missingDevice();
 };
-
-using Values = QList<quint32>;
 
 static Values zeros(int n)
 {
@@ -365,152 +260,6 @@ void TestSensorSim::writes()
     QCOMPARE(valuesFrom(r, start, expected.size()), expected);
     QVERIFY(sim.waitForRequests(2));
     QCOMPARE(sim.requests().constFirst(), logLine);
-}
-
-void TestSensorSim::faults_data()
-{
-    QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("readArgs");
-    QTest::addColumn<int>("polls");
-    QTest::addColumn<QStringList>("outcomes"); // log outcome of each poll
-    QTest::addColumn<QString>("clientError");   // what mbpoll reports for the failing polls
-
-    const QStringList read3 = {"-t", "4", "-r", "4", "-c", "3"};
-    QTest::newRow("exception on a covered address")
-        << QStringList{"--exception", "5:4"} << read3 << 1 << QStringList{"exception"}
-        << "Slave device or server failure";
-    QTest::newRow("exception on the first address")
-        << QStringList{"--exception", "4:1"} << read3 << 1 << QStringList{"exception"}
-        << "Illegal function";
-    QTest::newRow("exception on the last address")
-        << QStringList{"--exception", "6:3"} << read3 << 1 << QStringList{"exception"}
-        << "Illegal data value";
-    QTest::newRow("exception elsewhere leaves the read alone")
-        << QStringList{"--exception", "7:4", "--exception", "3:4"} << read3 << 1
-        << QStringList{"reply"} << QString();
-    QTest::newRow("exception also for coils")
-        << QStringList{"--exception", "9:2"} << QStringList{"-t", "0", "-r", "0", "-c", "16"}
-        << 1 << QStringList{"exception"} << "Illegal data address";
-    QTest::newRow("beyond the image")
-        << QStringList{} << QStringList{"-t", "4", "-r", "1020", "-c", "10"} << 1
-        << QStringList{"exception"} << "Illegal data address";
-    QTest::newRow("drop every second request")
-        << QStringList{"--drop-every", "2"} << read3 << 4
-        << QStringList{"reply", "drop", "reply", "drop"} << "Connection timed out";
-    QTest::newRow("corrupt every third reply")
-        << QStringList{"--corrupt-crc-every", "3"} << read3 << 4
-        << QStringList{"reply", "reply", "corrupt", "reply"} << "Invalid CRC";
-    QTest::newRow("drops do not count as replies")
-        << QStringList{"--drop-every", "2", "--corrupt-crc-every", "2"} << read3 << 4
-        << QStringList{"reply", "drop", "corrupt", "drop"} << QString();
-}
-
-void TestSensorSim::faults()
-{
-    QFETCH(QStringList, simArgs);
-    QFETCH(QStringList, readArgs);
-    QFETCH(int, polls);
-    QFETCH(QStringList, outcomes);
-    QFETCH(QString, clientError);
-
-    SimFixture sim(kSimPath);
-    QVERIFY2(sim.start(simArgs), qPrintable(sim.errorString()));
-    for (int i = 0; i < polls; ++i) {
-        const MbpollResult r = mbpoll(sim.clientPort(), readArgs, 1, QStringLiteral("0.3"));
-        if (outcomes.at(i) == QLatin1String("reply")) {
-            QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-        } else {
-            QVERIFY2(r.exitCode != 0, qPrintable(r.output));
-            if (!clientError.isEmpty())
-                QVERIFY2(r.output.contains(clientError), qPrintable(r.output));
-        }
-    }
-    QVERIFY(sim.waitForRequests(polls));
-    const QStringList log = sim.requests();
-    QCOMPARE(log.size(), polls);
-    QStringList seen;
-    for (int i = 0; i < log.size(); ++i) {
-        QVERIFY2(log.at(i).startsWith(QStringLiteral("seq=%1 slave=1 ").arg(i + 1)),
-                 qPrintable(log.at(i)));
-        seen << outcomeOf(log.at(i));
-    }
-    QCOMPARE(seen, outcomes);
-}
-
-void TestSensorSim::corruptedWriteStillWrites()
-{
-    SimFixture sim(kSimPath);
-    QVERIFY2(sim.start({"--static", "--corrupt-crc-every", "2"}), qPrintable(sim.errorString()));
-    MbpollResult r = mbpoll(sim.clientPort(), {"-t", "4", "-r", "10", "-c", "1"});
-    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-    QCOMPARE(r.values.value(10), 500u);
-    r = mbpoll(sim.clientPort(), {"-t", "4", "-r", "10", "WRITE", "42", "43"});
-    QVERIFY2(r.exitCode != 0 && r.output.contains("Invalid CRC"), qPrintable(r.output));
-    r = mbpoll(sim.clientPort(), {"-t", "4", "-r", "10", "-c", "2"});
-    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-    QCOMPARE(valuesFrom(r, 10, 2), (Values{42, 43}));
-    QVERIFY(sim.waitForRequests(3));
-    QCOMPARE(sim.requests().at(1),
-             QStringLiteral("seq=2 slave=1 fc=16 addr=10 count=2 outcome=corrupt values=42,43"));
-}
-
-void TestSensorSim::otherServerAddressGetsNoAnswer()
-{
-    SimFixture sim(kSimPath);
-    QVERIFY2(sim.start({"--address", "7"}), qPrintable(sim.errorString()));
-    MbpollResult r = mbpoll(sim.clientPort(), {"-t", "4", "-r", "0", "-c", "3"}, 1, "0.3");
-    QVERIFY2(r.exitCode != 0 && r.output.contains("timed out"), qPrintable(r.output));
-    // The request right after one for another address is served.
-    r = mbpoll(sim.clientPort(), {"-t", "4", "-r", "4", "-c", "1"}, 7);
-    QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-    QCOMPARE(r.values.value(4), 7u);
-    QVERIFY(sim.waitForRequests(1));
-    QCOMPARE(sim.requests(), QStringList{"seq=1 slave=7 fc=3 addr=4 count=1 outcome=reply"});
-}
-
-void TestSensorSim::replyTiming_data()
-{
-    QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("readArgs");
-    QTest::addColumn<QString>("clientTimeout");
-    QTest::addColumn<bool>("answered");
-
-    const QStringList read1 = {"-t", "4", "-r", "0", "-c", "1"};
-    QTest::newRow("delay longer than the client waits")
-        << QStringList{"--delay-ms", "2000"} << read1 << "0.2" << false;
-    QTest::newRow("delay shorter than the client waits")
-        << QStringList{"--delay-ms", "100"} << read1 << "5" << true;
-    // 1200 baud 8N1: 125 registers need 8 + 255 characters plus two gaps, about 2.2 s.
-    QTest::newRow("emulated slow line, long frame")
-        << QStringList{"--emulate-line", "--baud", "1200"}
-        << QStringList{"-t", "4", "-r", "0", "-c", "125"} << "0.3" << false;
-    // One register needs 8 + 7 characters plus two gaps, about 0.2 s.
-    QTest::newRow("emulated slow line, short frame")
-        << QStringList{"--emulate-line", "--baud", "1200"} << read1 << "5" << true;
-    QTest::newRow("emulated fast line")
-        << QStringList{"--emulate-line", "--baud", "115200", "--parity", "E", "--stop-bits", "2"}
-        << QStringList{"-t", "4", "-r", "0", "-c", "125"} << "5" << true;
-}
-
-void TestSensorSim::replyTiming()
-{
-    QFETCH(QStringList, simArgs);
-    QFETCH(QStringList, readArgs);
-    QFETCH(QString, clientTimeout);
-    QFETCH(bool, answered);
-
-    SimFixture sim(kSimPath);
-    QVERIFY2(sim.start(simArgs), qPrintable(sim.errorString()));
-    // Parity and stop bits do not travel over a pty; mbpoll keeps 8N1.
-    const MbpollResult r = mbpoll(sim.clientPort(), readArgs, 1, clientTimeout);
-    if (answered) {
-        QVERIFY2(r.exitCode == 0, qPrintable(r.output));
-        QCOMPARE(r.values.size(), readArgs.last().toInt());
-    } else {
-        QVERIFY2(r.exitCode != 0 && r.output.contains("timed out"), qPrintable(r.output));
-    }
-    QVERIFY(sim.waitForRequests(1));
-    QCOMPARE(outcomeOf(sim.requests().constFirst()), QStringLiteral("reply"));
 }
 
 namespace {
