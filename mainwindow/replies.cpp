@@ -60,10 +60,14 @@ void MainWindow::showReplyInTable(const QModbusDataUnit &unit)
         return;
 
     QTableWidget *table = ui->tableWidget;
+    QAbstractItemModel *model = table->model();
     const ProtocolTable::Roles &roles = protocolTable->roles();
     // The auto-sized value columns size themselves once for the whole reply.
     const AutoSizeHold hold(table->horizontalHeader());
     const QScopedValueRollback<bool> filling(fillingTable, true);
+    // Every cell change would otherwise be announced on its own, and the view would work out
+    // each cell's rectangle and repaint region; the reply's rows are announced once instead.
+    QSignalBlocker quiet(model);
     for (const ProtocolTable::RowUpdate &update : updates) {
         if (roles.hex >= 0) {
             if (QTableWidgetItem *item = table->item(update.row, roles.hex)) {
@@ -85,4 +89,7 @@ void MainWindow::showReplyInTable(const QModbusDataUnit &unit)
                 item->setText(update.display);
         }
     }
+    quiet.unblock();
+    emit model->dataChanged(model->index(updates.first().row, 0),
+                            model->index(updates.last().row, model->columnCount() - 1));
 }

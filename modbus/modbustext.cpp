@@ -42,7 +42,12 @@ bool deviceAddressOf(const QString &text, int *address)
 
 QString registerHexText(quint16 value)
 {
-    return QLatin1String("0x") + QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+    // Written by hand: it runs for every register of every reply.
+    static const char digits[] = "0123456789ABCDEF";
+    const QChar text[6] = { QLatin1Char('0'), QLatin1Char('x'), QLatin1Char(digits[value >> 12]),
+                            QLatin1Char(digits[(value >> 8) & 0xF]),
+                            QLatin1Char(digits[(value >> 4) & 0xF]), QLatin1Char(digits[value & 0xF]) };
+    return QString(text, 6);
 }
 
 QVector<quint16> bitAreaValues(const QVector<quint16> &values, int valueCount,
