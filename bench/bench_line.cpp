@@ -262,61 +262,6 @@ QVector<double> directHandlerCost(MainWindow &window, int count, int iterations)
     return microseconds;
 }
 
-// mbpoll cannot poll back to back: its poll interval is more than 10 ms. It runs here at its
-// shortest interval, as the rate a user of that tool gets.
-double mbpollRate(const QString &port, int intervalMs, int seconds)
-{
-    const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
-    if (mbpoll.isEmpty())
-        return -1;
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(mbpoll, { QStringLiteral("-m"), QStringLiteral("rtu"), QStringLiteral("-a"), QStringLiteral("1"),
-                      QStringLiteral("-b"), QString::number(baud), QStringLiteral("-P"), QStringLiteral("none"),
-                      QStringLiteral("-0"), QStringLiteral("-t"), QStringLiteral("4"), QStringLiteral("-r"),
-                      QStringLiteral("0"), QStringLiteral("-c"), QString::number(pollRegisters),
-                      QStringLiteral("-l"), QString::number(intervalMs), port });
-    if (!p.waitForStarted(3000))
-        return -1;
-    QByteArray output;
-    QElapsedTimer timer;
-    timer.start();
-    // Counted from the first result on, so the tool's own start-up is left out.
-    qint64 firstAt = -1;
-    int firstCount = 0;
-    while (timer.elapsed() < seconds * 1000 + 3000 && p.state() == QProcess::Running) {
-        p.waitForReadyRead(20);
-        output += p.readAll();
-        const int polls = output.count("-- Polling slave");
-        if (firstAt < 0 && polls > 0) {
-            firstAt = timer.elapsed();
-            firstCount = polls;
-        }
-        if (firstAt >= 0 && timer.elapsed() - firstAt >= seconds * 1000)
-            break;
-    }
-    const qint64 span = timer.elapsed() - firstAt;
-    const int polls = output.count("-- Polling slave");
-    const bool failed = output.contains("failed");
-    p.terminate();
-    if (!p.waitForFinished(2000))
-        p.kill();
-    p.waitForFinished(1000);
-    if (firstAt < 0 || span <= 0 || failed)
-        return -1;
-    return (polls - firstCount) * 1000.0 / span;
-}
-
-QString rate(double value)
-{
-    return value < 0 ? QStringLiteral("n/a") : fixed(value, 1) + QStringLiteral("/s");
-}
-
-QString ratio(double a, double b)
-{
-    return a < 0 || b <= 0 ? QStringLiteral("n/a") : fixed(a / b, 3);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -375,7 +320,7 @@ int main(int argc, char **argv)
         }
         const double ours = windowSum / rounds;
         const double bare = bareSum / rounds;
-        const double mbpoll = mbpollRate(line.clientPort, 11, seconds);
+        const double mbpoll = mbpollRate(line.clientPort, baud, pollRegisters, 11, seconds);
         const QString label = QStringLiteral("replies/s, %1 holding regs, period 0, line emulation %2")
                                   .arg(pollRegisters).arg(emulate ? "on" : "off");
         row(label + QStringLiteral(" — vs bare Qt loop"), rate(ours), rate(bare), ratio(ours, bare),

@@ -83,16 +83,6 @@ double cpuSeconds(int who)
            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-QString rate(double value)
-{
-    return value < 0 ? QStringLiteral("n/a") : fixed(value, 1) + QStringLiteral("/s");
-}
-
-QString ratio(double a, double b)
-{
-    return a < 0 || b <= 0 ? QStringLiteral("n/a") : fixed(a / b, 3);
-}
-
 // The window's monitoring switched as a whole: capture and statistics on, and the monitor
 // open, or all of it off.
 void setMonitoring(MainWindow &window, bool on)
@@ -202,45 +192,6 @@ QPair<double, int> pollRate(const QString &port, const QString &workbook, const 
         return { -1, 0 };
     const int lines = file.readAll().count('\n') - 1; // the header
     return { lines / double(seconds), lines };
-}
-
-// mbpoll cannot poll back to back; at its shortest interval it is the rate a user of that tool
-// gets.
-double mbpollRate(const QString &port, int seconds)
-{
-    const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
-    if (mbpoll.isEmpty())
-        return -1;
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(mbpoll, { "-m", "rtu", "-a", "1", "-b", QString::number(baud), "-P", "none", "-0", "-t", "4",
-                      "-r", "0", "-c", QString::number(registers), "-l", "11", port });
-    if (!p.waitForStarted(3000))
-        return -1;
-    QByteArray output;
-    QElapsedTimer timer;
-    timer.start();
-    qint64 firstAt = -1;
-    int firstCount = 0;
-    while (timer.elapsed() < seconds * 1000 + 3000 && p.state() == QProcess::Running) {
-        p.waitForReadyRead(20);
-        output += p.readAll();
-        const int polls = output.count("-- Polling slave");
-        if (firstAt < 0 && polls > 0) {
-            firstAt = timer.elapsed();
-            firstCount = polls;
-        }
-        if (firstAt >= 0 && timer.elapsed() - firstAt >= seconds * 1000)
-            break;
-    }
-    const qint64 span = timer.elapsed() - firstAt;
-    const int polls = output.count("-- Polling slave");
-    p.terminate();
-    if (!p.waitForFinished(2000))
-        p.kill();
-    if (firstAt < 0 || span <= 0)
-        return -1;
-    return (polls - firstCount) * 1000.0 / span;
 }
 
 // Frames as the line brings them: a read request and its reply, alternately.
@@ -376,7 +327,7 @@ int main(int argc, char **argv)
             fixed(Pairs::mean(cpu.reference), 0) + QStringLiteral(" µs"), fixed(cpu.medianRatio(), 2),
             QStringLiteral("—"));
         if (!emulate) {
-            const double mbpoll = mbpollRate(line.clientPort, seconds);
+            const double mbpoll = mbpollRate(line.clientPort, baud, registers, 11, seconds);
             row(label + QStringLiteral(" — rurodur-poll vs mbpoll -l 11 (its shortest poll interval, "
                                        "not back to back)"),
                 rate(poll), rate(mbpoll), ratio(poll, mbpoll), QStringLiteral("—"));

@@ -86,11 +86,6 @@ double windowCycle(MainWindow &window, int seconds)
     return rate;
 }
 
-QString rate(double value)
-{
-    return value < 0 ? QStringLiteral("n/a") : fixed(value, 1) + QStringLiteral("/s");
-}
-
 } // namespace
 
 int main(int argc, char **argv)

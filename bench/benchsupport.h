@@ -88,6 +88,62 @@ inline void note(const QString &text)
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
+inline QString rate(double value)
+{
+    return value < 0 ? QStringLiteral("n/a") : fixed(value, 1) + QStringLiteral("/s");
+}
+
+inline QString ratio(double a, double b)
+{
+    return a < 0 || b <= 0 ? QStringLiteral("n/a") : fixed(a / b, 3);
+}
+
+// Polls per second of mbpoll reading `registers` holding registers from device 1 every
+// `intervalMs`, counted from its first result on so the tool's own start-up is left out; -1 when
+// it cannot run or fails. mbpoll cannot poll back to back (its interval is more than 10 ms): at
+// its shortest interval it is the rate a user of that tool gets.
+inline double mbpollRate(const QString &port, int baud, int registers, int intervalMs, int seconds)
+{
+    const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+    if (mbpoll.isEmpty())
+        return -1;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(mbpoll, { QStringLiteral("-m"), QStringLiteral("rtu"), QStringLiteral("-a"), QStringLiteral("1"),
+                      QStringLiteral("-b"), QString::number(baud), QStringLiteral("-P"), QStringLiteral("none"),
+                      QStringLiteral("-0"), QStringLiteral("-t"), QStringLiteral("4"), QStringLiteral("-r"),
+                      QStringLiteral("0"), QStringLiteral("-c"), QString::number(registers),
+                      QStringLiteral("-l"), QString::number(intervalMs), port });
+    if (!p.waitForStarted(3000))
+        return -1;
+    QByteArray output;
+    QElapsedTimer timer;
+    timer.start();
+    qint64 firstAt = -1;
+    int firstCount = 0;
+    while (timer.elapsed() < seconds * 1000 + 3000 && p.state() == QProcess::Running) {
+        p.waitForReadyRead(20);
+        output += p.readAll();
+        const int polls = output.count("-- Polling slave");
+        if (firstAt < 0 && polls > 0) {
+            firstAt = timer.elapsed();
+            firstCount = polls;
+        }
+        if (firstAt >= 0 && timer.elapsed() - firstAt >= seconds * 1000)
+            break;
+    }
+    const qint64 span = timer.elapsed() - firstAt;
+    const int polls = output.count("-- Polling slave");
+    const bool failed = output.contains("failed");
+    p.terminate();
+    if (!p.waitForFinished(2000))
+        p.kill();
+    p.waitForFinished(1000);
+    if (firstAt < 0 || span <= 0 || failed)
+        return -1;
+    return (polls - firstCount) * 1000.0 / span;
+}
+
 // sensor-sim serving one end of a socat pty pair in `dir`; the other end is clientPort.
 class SimLine
 {

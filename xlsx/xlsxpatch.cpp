@@ -114,7 +114,8 @@ public:
         return m_out;
     }
 
-    void cell(int column, const QByteArray &row, Span style, const QString &text)
+    // The start of a cell element up to its attributes: reference and style.
+    void openCell(int column, const QByteArray &row, Span style)
     {
         m_out += '<';
         m_out += m_prefix;
@@ -126,6 +127,11 @@ public:
             m_out.append(m_xml.constData() + style.start, style.length);
             m_out += '"';
         }
+    }
+
+    void cell(int column, const QByteArray &row, Span style, const QString &text)
+    {
+        openCell(column, row, style);
         if (text.isEmpty()) {
             m_out += "/>";
             return;
@@ -153,16 +159,7 @@ public:
     // A number cell; text is its value as a plain decimal.
     void number(int column, const QByteArray &row, Span style, const QString &text)
     {
-        m_out += '<';
-        m_out += m_prefix;
-        m_out += "c r=\"";
-        appendReference(m_out, column, row);
-        m_out += '"';
-        if (!style.isNull()) {
-            m_out += " s=\"";
-            m_out.append(m_xml.constData() + style.start, style.length);
-            m_out += '"';
-        }
+        openCell(column, row, style);
         m_out += "><";
         m_out += m_prefix;
         m_out += "v>";

@@ -18,20 +18,15 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-namespace {
+#include "shotsupport.h"
 
-void waitFor(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
+using shots::waitFor;
+
+namespace {
 
 int fail(const QString &message)
 {
-    QTextStream(stderr) << "rurodur-monitor-shots: " << message << '\n';
-    return 1;
+    return shots::fail("rurodur-monitor-shots", message);
 }
 
 } // namespace
@@ -49,17 +44,7 @@ int main(int argc, char *argv[])
         return fail(sensor.errorString());
 
     QTemporaryDir programDir;
-    QDir::setCurrent(programDir.path());
-    QDir().mkpath(QStringLiteral("ProtocolFile"));
-    QFile::copy(QStringLiteral(SAMPLE_WORKBOOK), QStringLiteral("ProtocolFile/modbus.xlsx"));
-
-    MyConfig::programName = QStringLiteral("rurodur");
-    MyConfig::serialName = sensor.clientPort();
-    MyConfig::serialBaudrate = 115200;
-    MyConfig::serialParity = QStringLiteral("None");
-    MyConfig::serialStopbits = QStringLiteral("1");
-    MyConfig::isRepeat = true;
-    MyConfig::period = 200;
+    shots::prepareProgramDirectory(programDir.path(), sensor.clientPort());
     MyConfig::regsLenRead = 3;
 
     int result = 0;
@@ -75,13 +60,7 @@ int main(int argc, char *argv[])
         window.findChild<QPushButton *>(QStringLiteral("pushButton_read"))->setChecked(true);
         waitFor(8500);
 
-        QWidget *monitor = nullptr;
-        const QList<QWidget *> tops = QApplication::topLevelWidgets();
-        for (QWidget *top : tops) {
-            if (top->objectName() == QLatin1String("TrafficMonitor") && top->isVisible())
-                monitor = top;
-        }
-        if (monitor) {
+        if (QWidget *monitor = shots::shownWindow("TrafficMonitor")) {
             // The damaged reply and its retry in the middle of the picture.
             auto *view = monitor->findChild<QTableView *>(QStringLiteral("tableView_frames"));
             const QAbstractItemModel *rows = view->model();

@@ -19,20 +19,15 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-namespace {
+#include "shotsupport.h"
 
-void waitFor(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
+using shots::waitFor;
+
+namespace {
 
 int fail(const QString &message)
 {
-    QTextStream(stderr) << "rurodur-shots: " << message << '\n';
-    return 1;
+    return shots::fail("rurodur-shots", message);
 }
 
 } // namespace
@@ -50,17 +45,7 @@ int main(int argc, char *argv[])
         return fail(sensor.errorString());
 
     QTemporaryDir programDir;
-    QDir::setCurrent(programDir.path());
-    QDir().mkpath(QStringLiteral("ProtocolFile"));
-    QFile::copy(QStringLiteral(SAMPLE_WORKBOOK), QStringLiteral("ProtocolFile/modbus.xlsx"));
-
-    MyConfig::programName = QStringLiteral("rurodur");
-    MyConfig::serialName = sensor.clientPort();
-    MyConfig::serialBaudrate = 115200;
-    MyConfig::serialParity = QStringLiteral("None");
-    MyConfig::serialStopbits = QStringLiteral("1");
-    MyConfig::isRepeat = true;
-    MyConfig::period = 200;
+    shots::prepareProgramDirectory(programDir.path(), sensor.clientPort());
     MyConfig::regsLenRead = 22;
     MyConfig::changeWarnEnable = true;
 
@@ -80,11 +65,8 @@ int main(int argc, char *argv[])
         waitFor(2500);
 
         window.grab().save(outDir + QStringLiteral("/main-live.png"));
-        const QList<QWidget *> tops = QApplication::topLevelWidgets();
-        for (QWidget *top : tops) {
-            if (top->objectName() == QLatin1String("SonicDisplay") && top->isVisible())
-                top->grab().save(outDir + QStringLiteral("/distance.png"));
-        }
+        if (QWidget *display = shots::shownWindow("SonicDisplay"))
+            display->grab().save(outDir + QStringLiteral("/distance.png"));
         if (!QFile::exists(outDir + QStringLiteral("/distance.png")))
             result = fail(QStringLiteral("the distance display did not open"));
 
