@@ -28,9 +28,10 @@ void MainWindow::resolveProtocol()
 
     const QList<int> refused = protocolTable->refusedRules();
     if (!refused.isEmpty()) {
-        ui->statusbar->showMessage(tr("第 %1 行的解析规则超过 %2 KiB，未使用（共 %3 行）")
+        ui->statusbar->showMessage(tr("第 %1 行的解析规则过大（超过 %2 KiB 或 %3 项），未使用（共 %4 行）")
                                            .arg(refused.first())
                                            .arg(ProtocolTable::maxRuleTextLength / 1024)
+                                           .arg(ProtocolTable::maxRuleObjects)
                                            .arg(refused.size()));
     }
 

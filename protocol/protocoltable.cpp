@@ -106,7 +106,12 @@ void ProtocolTable::setSheet(const QStringList &header, const QList<QStringList>
             // parseRule puts a rule written without braces inside them; the cell shows that form.
             QJsonDocument document;
             parseRule(text, document);
-            m_rules.append(compileRule(document));
+            CompiledRule rule = compileRule(document);
+            if (rule.specs.size() > maxRuleObjects) {
+                m_refusedRules.append(r);
+                rule = CompiledRule();
+            }
+            m_rules.append(rule);
         }
     }
     emit resolved();

@@ -40,6 +40,9 @@ public:
     // Rule texts longer than this are not decoded: the reply path must stay fast whatever a
     // workbook holds.
     static constexpr int maxRuleTextLength = 64 * 1024;
+    // Nor are array rules of more objects than this: each object is a decoding of its own on
+    // every reply, and no display cell shows more side by side.
+    static constexpr int maxRuleObjects = 64;
 
     explicit ProtocolTable(QObject *parent = nullptr);
 
@@ -61,7 +64,7 @@ public:
     // The workbook and sheet of the last successful load; a save goes only there.
     QString loadedFile() const { return m_loadedFile; }
     QString loadedSheet() const { return m_loadedSheet; }
-    // Rows whose rule was refused at the last resolve (too long to decode).
+    // Rows whose rule was refused at the last resolve (too long, or too many objects, to decode).
     const QList<int> &refusedRules() const { return m_refusedRules; }
 
     QString text(int row, int column) const;

@@ -275,6 +275,14 @@ void tst_TableModel::longRuleRefused_data()
     // Refused before it is read: not even wrapped in braces.
     const QString bare = QString(70000, QLatin1Char('['));
     QTest::newRow("70000 brackets: refused as typed") << bare << true << bare << "";
+    // Short enough, but every object is a decoding of its own on every reply.
+    QStringList objects;
+    for (int i = 0; i < 64; ++i)
+        objects.append(QStringLiteral("{}"));
+    const QString sixtyFour = QLatin1Char('[') + objects.join(QLatin1Char(',')) + QLatin1Char(']');
+    QTest::newRow("64 objects: decoded") << sixtyFour << false << sixtyFour << QString("[7] ").repeated(64);
+    const QString sixtyFive = QStringLiteral("[{},") + sixtyFour.mid(1);
+    QTest::newRow("65 objects: refused") << sixtyFive << true << sixtyFive << "";
 }
 
 void tst_TableModel::longRuleRefused()
