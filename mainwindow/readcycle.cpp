@@ -77,18 +77,8 @@ void MainWindow::refuseRead(const QString &reason)
 
 void MainWindow::showSent()
 {
-    showLinkStatus(tr("通讯：数据已发送"), QStringLiteral("background-color:green"));
-}
-
-void MainWindow::showLinkStatus(const QString &message, const QString &periodStyle)
-{
-    // QStatusBar paints the window at once for every new message, which at a fast cycle is two
-    // synchronous paints per request; the message is drawn with the window's next update instead.
-    QStatusBar *bar = ui->statusbar;
-    bar->setUpdatesEnabled(false);
-    bar->showMessage(message);
-    bar->setUpdatesEnabled(true);
-    ui->lineEdit_period->setStyleSheet(periodStyle);
+    ui->statusbar->showMessage(tr("通讯：数据已发送"));
+    ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:green"));
 }
 
 void MainWindow::on_checkBox_repeat_stateChanged(int arg1)
