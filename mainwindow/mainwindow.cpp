@@ -50,8 +50,7 @@ MainWindow::MainWindow(QWidget *parent)
                 // a refused read shows nothing and the cycle tries again.
                 if (kind != RequestKind::Write)
                     return;
-                ui->statusbar->showMessage(reason);
-                ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:red"));
+                showLinkStatus(reason, QStringLiteral("background-color:red"));
             });
     connect(session, &ModbusSession::replyHandled, this, &MainWindow::modbusReadReadySlot);
 
