@@ -50,7 +50,8 @@ MainWindow::MainWindow(QWidget *parent)
                 // a refused read shows nothing and the cycle tries again.
                 if (kind != RequestKind::Write)
                     return;
-                showLinkStatus(reason, QStringLiteral("background-color:red"));
+                ui->statusbar->showMessage(reason);
+                ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:red"));
             });
     connect(session, &ModbusSession::replyHandled, this, &MainWindow::modbusReadReadySlot);
 

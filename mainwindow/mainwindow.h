@@ -90,7 +90,6 @@ private:
     bool sendRead();
     void refuseRead(const QString &reason);
     void showSent();
-    void showLinkStatus(const QString &message, const QString &periodStyle);
 
     // Replies (replies.cpp) and the distance display feed (auxwindows.cpp).
     void showReply(const ReplyOutcome &outcome);

@@ -77,32 +77,8 @@ void MainWindow::refuseRead(const QString &reason)
 
 void MainWindow::showSent()
 {
-    showLinkStatus(tr("通讯：数据已发送"), QStringLiteral("background-color:green"));
-}
-
-void MainWindow::showLinkStatus(const QString &message, const QString &periodStyle)
-{
-    QStatusBar *bar = ui->statusbar;
-    if (bar->isVisible() && bar->updatesEnabled()) {
-        // QStatusBar repaints its message area at once, and a repaint paints every dirty widget
-        // of the window, so at a fast cycle each reply's handling would paint the table too. The
-        // message area, left of the permanent fields, is painted with the next update instead.
-        // Only the flag that setUpdatesEnabled() sets is raised: setUpdatesEnabled(true) would
-        // repaint the whole bar and its permanent fields on every message.
-        int right = bar->width();
-        for (const QWidget *field : { static_cast<QWidget *>(statisticsLabel),
-                                      static_cast<QWidget *>(recordingLabel) }) {
-            if (field && field->isVisible())
-                right = qMin(right, field->x());
-        }
-        bar->setAttribute(Qt::WA_UpdatesDisabled, true);
-        bar->showMessage(message);
-        bar->setAttribute(Qt::WA_UpdatesDisabled, false);
-        bar->update(0, 0, right, bar->height());
-    } else {
-        bar->showMessage(message);
-    }
-    ui->lineEdit_period->setStyleSheet(periodStyle);
+    ui->statusbar->showMessage(tr("通讯：数据已发送"));
+    ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:green"));
 }
 
 void MainWindow::on_checkBox_repeat_stateChanged(int arg1)

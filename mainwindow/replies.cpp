@@ -24,10 +24,12 @@ void MainWindow::showReply(const ReplyOutcome &outcome)
 {
     switch (outcome.result) {
     case ReplyOutcome::Result::Error:
-        showLinkStatus(outcome.errorString, QStringLiteral("background-color:red"));
+        ui->statusbar->showMessage(outcome.errorString);
+        ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:red"));
         return;
     case ReplyOutcome::Result::Broadcast:
-        showLinkStatus(tr("通讯：广播已发送"), QStringLiteral("background-color:white"));
+        ui->statusbar->showMessage(tr("通讯：广播已发送"));
+        ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:white"));
         return;
     case ReplyOutcome::Result::Normal:
         break;
@@ -37,10 +39,12 @@ void MainWindow::showReply(const ReplyOutcome &outcome)
     const QModbusDataUnit &unit = outcome.unit;
     if (registerTypeOf(ui->comboBox_regsType->currentText()) != unit.registerType()) {
         // The area was switched while the request was under way: the data belongs elsewhere.
-        showLinkStatus(tr("通讯：数据回复，功能码不一致"), QStringLiteral("background-color:yellow"));
+        ui->statusbar->showMessage(tr("通讯：数据回复，功能码不一致"));
+        ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:yellow"));
         return;
     }
-    showLinkStatus(tr("通讯：数据回复，正常"), QStringLiteral("background-color:white"));
+    ui->statusbar->showMessage(tr("通讯：数据回复，正常"));
+    ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:white"));
     if (unit.registerType() == QModbusDataUnit::InputRegisters
         || unit.registerType() == QModbusDataUnit::HoldingRegisters)
         feedSonicDisplay(unit);
