@@ -92,15 +92,6 @@ ScanPlan ScanDialog::plan() const
     return plan;
 }
 
-QString ScanDialog::parityText(int parity) const
-{
-    for (const QString &text : parityTexts) {
-        if (parityValueOf(text) == parity)
-            return text;
-    }
-    return QString();
-}
-
 ScannedDevice ScanDialog::deviceAt(int row) const
 {
     ScannedDevice device;
@@ -108,10 +99,10 @@ ScannedDevice ScanDialog::deviceAt(int row) const
     if (row < 0 || row >= hits.size())
         return device;
     const ScanHit &hit = hits.at(row);
-    device.portName = m_scannedPort;
+    device.portName = m_scanner->plan().portName;
     device.baudRate = hit.baudRate;
-    device.parity = parityText(hit.parity);
-    device.stopBits = m_scannedStopBits;
+    device.parity = parityTextOf(hit.parity);
+    device.stopBits = stopBitsTextOf(m_scanner->plan().stopBits);
     device.address = hit.address;
     return device;
 }
@@ -135,8 +126,6 @@ void ScanDialog::on_pushButton_start_clicked()
 
     emit scanStarting();
     ui->tableWidget_found->setRowCount(0);
-    m_scannedPort = plan.portName;
-    m_scannedStopBits = ui->comboBox_stopbits->currentText();
     ui->progressBar->setRange(0, plan.probeCount());
     ui->progressBar->setValue(0);
     setRunning(true);
@@ -180,7 +169,7 @@ void ScanDialog::showProgress()
     ui->label_progress->setText(tr("正在扫描：地址 %1，%2 bps，校验 %3（%4/%5），已找到 %6 台设备")
                                         .arg(m_scanner->currentAddress())
                                         .arg(m_scanner->currentBaudRate())
-                                        .arg(parityText(m_scanner->currentParity()))
+                                        .arg(parityTextOf(m_scanner->currentParity()))
                                         .arg(m_scanner->position())
                                         .arg(m_scanner->total())
                                         .arg(m_scanner->hits().size()));
@@ -197,7 +186,7 @@ void ScanDialog::addFound(const ScanHit &hit)
                                             .arg(m_scanner->plan().probeRegister)
                                             .arg(hit.value);
     const QStringList texts = { QString::number(hit.address), QString::number(hit.baudRate),
-                                parityText(hit.parity), m_scannedStopBits, reply };
+                                parityTextOf(hit.parity), stopBitsTextOf(m_scanner->plan().stopBits), reply };
     for (int column = 0; column < texts.size(); ++column)
         table->setItem(row, column, new QTableWidgetItem(texts.at(column)));
 }

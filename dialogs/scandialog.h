@@ -62,14 +62,11 @@ private:
     void addFound(const ScanHit &hit);
     void scanFinished(DeviceScanner::Finish finish);
     void setRunning(bool running);
-    QString parityText(int parity) const;
 
     Ui::ScanDialog *ui;
     DeviceScanner *m_scanner = nullptr;
     QList<QCheckBox *> m_baudBoxes;
     QList<QCheckBox *> m_parityBoxes;
-    QString m_scannedPort;
-    QString m_scannedStopBits;
 };
 
 #endif // SCANDIALOG_H

@@ -160,8 +160,7 @@ void TrafficMonitor::showStatistics()
     QStringList byCode;
     for (auto it = c.exceptionsByCode.cbegin(); it != c.exceptionsByCode.cend(); ++it) {
         byCode << tr("%1 %2 ×%3")
-                          .arg(QString::number(it.key(), 16).toUpper().rightJustified(2, QLatin1Char('0')),
-                               rtu::exceptionName(it.key()))
+                          .arg(rtu::hexByte(it.key()), rtu::exceptionName(it.key()))
                           .arg(it.value());
     }
     ui->label_exceptions->setText(byCode.isEmpty()

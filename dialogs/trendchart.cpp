@@ -15,7 +15,7 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 
-#include <cmath>
+#include <algorithm>
 
 using namespace QtCharts;
 

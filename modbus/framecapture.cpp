@@ -37,10 +37,8 @@ FrameCapture::FrameCapture(ModbusSession *session, QObject *parent)
     connect(m_port, &QSerialPort::readyRead, this, &FrameCapture::onReadyRead);
     connect(m_port, &QSerialPort::bytesWritten, this, &FrameCapture::onBytesWritten);
     connect(m_port, &QSerialPort::aboutToClose, this, [this]() {
-        if (!m_enabled)
-            return;
-        receive(takeReceived());
-        flushReceived();
+        if (m_enabled)
+            drainReceived();
     });
     beginTransaction();
 }
@@ -60,7 +58,6 @@ void FrameCapture::setEnabled(bool enabled)
         m_silence.stop();
         m_received.clear();
         m_open = OpenRequest();
-        m_written = 0;
         m_skipWritten = 0;
     }
     m_enabled = enabled;
@@ -112,7 +109,6 @@ void FrameCapture::onStateChanged(QModbusDevice::State state)
     if (state == QModbusDevice::UnconnectedState) {
         flushReceived();
         m_open = OpenRequest();
-        m_written = 0;
         m_skipWritten = 0;
     }
 }
@@ -122,12 +118,10 @@ void FrameCapture::onRequestSent(RequestKind kind, const QModbusDataUnit &unit, 
     if (!m_enabled)
         return;
     // Whatever is left from before belongs to no request that is still open.
-    receive(takeReceived());
-    flushReceived();
+    drainReceived();
     m_open = OpenRequest();
     m_open.frame = kind == RequestKind::Read ? rtu::readRequest(unit, serverAddress)
                                              : rtu::writeRequest(unit, serverAddress);
-    m_written = 0;
 }
 
 void FrameCapture::onBytesWritten(qint64 bytes)
@@ -140,9 +134,9 @@ void FrameCapture::onBytesWritten(qint64 bytes)
     bytes -= skipped;
     if (bytes == 0 || m_open.frame.isEmpty())
         return;
-    m_written += bytes;
-    while (m_written >= m_open.frame.size()) {
-        m_written -= m_open.frame.size();
+    m_open.written += bytes;
+    while (m_open.written >= m_open.frame.size()) {
+        m_open.written -= m_open.frame.size();
         reportSend();
     }
 }
@@ -162,8 +156,8 @@ void FrameCapture::reportSendEarly()
 {
     reportSend();
     // Its byte count is still on its way; it must not count for a later sending.
-    m_skipWritten += m_open.frame.size() - m_written;
-    m_written = 0;
+    m_skipWritten += m_open.frame.size() - m_open.written;
+    m_open.written = 0;
 }
 
 void FrameCapture::catchUpSends()
@@ -175,10 +169,9 @@ void FrameCapture::catchUpSends()
     if (m_open.frame.isEmpty() || !m_session)
         return;
     const QModbusClient *client = m_session->client();
-    if (m_open.sends == 0)
-        reportSendEarly();
-    else if (m_open.sends <= client->numberOfRetries() && m_lastSend.isValid()
-             && m_lastSend.elapsed() >= client->timeout())
+    if (m_open.sends == 0
+        || (m_open.sends <= client->numberOfRetries() && m_lastSend.isValid()
+            && m_lastSend.elapsed() >= client->timeout()))
         reportSendEarly();
 }
 
@@ -193,10 +186,9 @@ void FrameCapture::onReplyHandled(const ReplyOutcome &outcome)
     if (!m_enabled)
         return;
     // Runs inside the client's own handling of the reply, before it clears the port: the
-    // reply's bytes are still in the transaction.
-    receive(takeReceived());
-    // The client is done with this request; bytes that made no frame are dropped.
-    flushReceived();
+    // reply's bytes are still in the transaction. The client is done with this request; bytes
+    // that made no frame are dropped.
+    drainReceived();
 
     if (outcome.result == ReplyOutcome::Result::Broadcast && m_open.sends == 0
         && !m_open.frame.isEmpty()) {
@@ -212,7 +204,12 @@ void FrameCapture::onReplyHandled(const ReplyOutcome &outcome)
             emitFrame(CapturedFrame::Kind::Failure, QByteArray(), 0, outcome.errorString);
     }
     m_open = OpenRequest();
-    m_written = 0;
+}
+
+void FrameCapture::drainReceived()
+{
+    receive(takeReceived());
+    flushReceived();
 }
 
 void FrameCapture::receive(const QByteArray &bytes)

@@ -77,11 +77,13 @@ private:
     {
         QByteArray frame;
         int sends = 0; // full frames written so far
+        qint64 written = 0; // bytes of the next sending written so far
     };
 
     void onStateChanged(QModbusDevice::State state);
     void onRequestSent(RequestKind kind, const QModbusDataUnit &unit, int serverAddress);
     void onReplyHandled(const ReplyOutcome &outcome);
+    void drainReceived();
     void onReadyRead();
     void onBytesWritten(qint64 bytes);
 
@@ -102,7 +104,6 @@ private:
     QPointer<QSerialPort> m_port;
     bool m_enabled = true;
     OpenRequest m_open;
-    qint64 m_written = 0;
     qint64 m_skipWritten = 0;
     QElapsedTimer m_lastSend;
     QByteArray m_received;

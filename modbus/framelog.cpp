@@ -41,7 +41,6 @@ void FrameLog::flush()
         beginResetModel();
         m_rows.clear();
         m_first = 0;
-        m_count = 0;
         for (int i = skipped; i < batch.size(); ++i)
             m_rows.append(batch.at(i));
         m_count = incoming;
@@ -94,17 +93,12 @@ const CapturedFrame &FrameLog::frame(int row) const
     return m_rows.at((m_first + row) % m_capacity);
 }
 
-QString FrameLog::lineText(int row) const
-{
-    return frameLine(frame(row));
-}
-
 bool FrameLog::save(const QString &path, QString *errorString) const
 {
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly);
     for (int row = 0; ok && row < m_count; ++row) {
-        const QByteArray line = lineText(row).toUtf8() + '\n';
+        const QByteArray line = frameLine(frame(row)).toUtf8() + '\n';
         ok = file.write(line) == line.size();
     }
     ok = ok && file.commit();

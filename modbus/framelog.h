@@ -35,8 +35,6 @@ public:
     int waiting() const { return m_batch.size(); }
 
     const CapturedFrame &frame(int row) const;
-    // The row as a line of the saved file (see frameLine()).
-    QString lineText(int row) const;
     // Writes every row, one line each, as UTF-8 text; atomically (QSaveFile). False with
     // `errorString` naming the file and the cause.
     bool save(const QString &path, QString *errorString = nullptr) const;

@@ -6,15 +6,13 @@
 
 namespace {
 
-QString hexByte(int value)
-{
-    return QString::number(value & 0xFF, 16).toUpper().rightJustified(2, QLatin1Char('0'));
-}
+using rtu::hexByte;
 
 // "04 1C": a CRC as its two bytes travel, low byte first.
 QString crcBytes(quint16 crc)
 {
-    return hexByte(crc & 0xFF) + QLatin1Char(' ') + hexByte(crc >> 8);
+    const char bytes[] = { char(crc & 0xFF), char(crc >> 8) };
+    return rtu::hexText(QByteArray(bytes, 2));
 }
 
 QString coilText(int value)
@@ -77,14 +75,14 @@ QString requestSummary(const QByteArray &request)
 QString frameSummary(const CapturedFrame &frame)
 {
     using Kind = CapturedFrame::Kind;
-    const QString request = requestSummary(frame.request);
     const int function = rtu::functionOf(frame.bytes);
     switch (frame.kind) {
-    case Kind::Request:
+    case Kind::Request: {
+        const QString request = requestSummary(frame.bytes);
         if (frame.retry == 0)
-            return requestSummary(frame.bytes);
-        return QStringLiteral("超时重发（第 %1 次）").arg(frame.retry) + QLatin1Char(' ')
-               + requestSummary(frame.bytes);
+            return request;
+        return QStringLiteral("超时重发（第 %1 次）").arg(frame.retry) + QLatin1Char(' ') + request;
+    }
     case Kind::Reply: {
         // A read reply carries no address; the request it answers does.
         const bool read = function >= 0x01 && function <= 0x04;
@@ -93,6 +91,7 @@ QString frameSummary(const CapturedFrame &frame)
     }
     case Kind::Exception: {
         const int code = frame.bytes.size() > 2 ? quint8(frame.bytes.at(2)) : 0;
+        const QString request = requestSummary(frame.request);
         QString text = QStringLiteral("异常应答 %1 %2").arg(hexByte(code), rtu::exceptionName(code));
         return request.isEmpty() ? text : text + QStringLiteral("（%1）").arg(request);
     }
@@ -116,10 +115,12 @@ QString frameSummary(const CapturedFrame &frame)
         const QString text = frame.retry == 0
                 ? QStringLiteral("应答超时，放弃")
                 : QStringLiteral("应答超时，已重发 %1 次，放弃").arg(frame.retry);
+        const QString request = requestSummary(frame.request);
         return request.isEmpty() ? text : text + QStringLiteral("：") + request;
     }
     case Kind::Failure: {
         const QString text = QStringLiteral("请求失败：") + frame.note;
+        const QString request = requestSummary(frame.request);
         return request.isEmpty() ? text : text + QStringLiteral("（%1）").arg(request);
     }
     }

@@ -6,7 +6,12 @@ namespace {
 
 const quint16 bitOn = 0xFF00;
 
-int positionIn(const char *const *list, int size, const QString &text)
+// Positions equal to the QSerialPort values; "Idle no used" only keeps them so.
+const char *const parityTexts[] = { "None", "Idle no used", "Even", "Odd", "Space", "Mark" };
+const char *const stopBitsTexts[] = { "Idle no used", "1", "2", "1.5" };
+
+template<int size>
+int positionIn(const char *const (&list)[size], const QString &text)
 {
     for (int i = 0; i < size; ++i) {
         if (text == QLatin1String(list[i]))
@@ -15,19 +20,34 @@ int positionIn(const char *const *list, int size, const QString &text)
     return -1;
 }
 
+template<int size>
+QString textAt(const char *const (&list)[size], int value)
+{
+    if (value < 0 || value >= size || qstrcmp(list[value], "Idle no used") == 0)
+        return QString();
+    return QString::fromLatin1(list[value]);
+}
+
 } // namespace
 
 int parityValueOf(const QString &text)
 {
-    // "Idle no used" only keeps the positions equal to the QSerialPort values.
-    static const char *const texts[] = { "None", "Idle no used", "Even", "Odd", "Space", "Mark" };
-    return positionIn(texts, int(sizeof texts / sizeof *texts), text);
+    return positionIn(parityTexts, text);
 }
 
 int stopBitsValueOf(const QString &text)
 {
-    static const char *const texts[] = { "Idle no used", "1", "2", "1.5" };
-    return positionIn(texts, int(sizeof texts / sizeof *texts), text);
+    return positionIn(stopBitsTexts, text);
+}
+
+QString parityTextOf(int parity)
+{
+    return textAt(parityTexts, parity);
+}
+
+QString stopBitsTextOf(int stopBits)
+{
+    return textAt(stopBitsTexts, stopBits);
 }
 
 bool deviceAddressOf(const QString &text, int *address)

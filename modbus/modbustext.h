@@ -16,6 +16,10 @@ int parityValueOf(const QString &text);
 // value); unknown text gives -1.
 int stopBitsValueOf(const QString &text);
 
+// The texts of those values again ("Even" for 2, "1.5" for 3); empty for any other value.
+QString parityTextOf(int parity);
+QString stopBitsTextOf(int stopBits);
+
 // The server address typed in the device address field: a decimal integer from 0 (broadcast)
 // to 247; 248..255 are reserved and anything else would reach the wire as its low byte only.
 bool deviceAddressOf(const QString &text, int *address);

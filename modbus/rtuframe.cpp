@@ -187,8 +187,7 @@ QString functionName(int function)
     case 0x18: return QStringLiteral("读FIFO队列");
     case 0x2B: return QStringLiteral("读设备标识");
     default:
-        return QStringLiteral("功能码 0x")
-               + QString::number(function & 0xFF, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        return QStringLiteral("功能码 0x") + hexByte(function);
     }
 }
 
@@ -210,17 +209,12 @@ QString exceptionName(int code)
 
 QString hexText(const QByteArray &bytes)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    QString text;
-    text.reserve(bytes.size() * 3);
-    for (int i = 0; i < bytes.size(); ++i) {
-        if (i)
-            text.append(QLatin1Char(' '));
-        const quint8 byte = quint8(bytes.at(i));
-        text.append(QLatin1Char(digits[byte >> 4]));
-        text.append(QLatin1Char(digits[byte & 0x0F]));
-    }
-    return text;
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString hexByte(int value)
+{
+    return QString::number(value & 0xFF, 16).toUpper().rightJustified(2, QLatin1Char('0'));
 }
 
 } // namespace rtu

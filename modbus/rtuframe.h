@@ -44,6 +44,8 @@ QString exceptionName(int code);
 
 // "01 03 00 00 00 03 05 CB".
 QString hexText(const QByteArray &bytes);
+// "0A": one byte as two upper-case hexadecimal digits.
+QString hexByte(int value);
 
 } // namespace rtu
 

@@ -25,7 +25,9 @@ QString fixedText(double v, int decimals)
     return QStringLiteral("%1").arg(v / std::pow(10.0, decimals), 0, 'f', decimals);
 }
 
-QString numberText(qint32 v, const RuleSpec &rule)
+// An integer as the rule's number form says ("HEX" and the 32-bit types share the "type" key, so
+// a 32-bit value never meets the hexadecimal form).
+QString numberText(qint64 v, const RuleSpec &rule)
 {
     switch (rule.number) {
     case RuleSpec::Number::Empty:
@@ -34,7 +36,7 @@ QString numberText(qint32 v, const RuleSpec &rule)
         return fixedText(double(v), rule.decimals);
     case RuleSpec::Number::Hex:
         // A negative value shows all 64 bits of its two's complement.
-        return QString::number(quint64(qint64(v)), 16).toUpper();
+        return QString::number(quint64(v), 16).toUpper();
     case RuleSpec::Number::Decimal:
         break;
     }
@@ -47,33 +49,41 @@ QString wideNumberText(quint32 bits, const RuleSpec &rule)
         float f;
         static_assert(sizeof f == sizeof bits, "IEEE 754 single precision");
         std::memcpy(&f, &bits, sizeof f);
-        if (std::isnan(f))
-            return QStringLiteral("NaN");
-        if (std::isinf(f))
-            return f < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
-        switch (rule.number) {
-        case RuleSpec::Number::Empty:
+        // NaN and the infinities show as such whatever the rule's number form.
+        if (std::isfinite(f) && rule.number == RuleSpec::Number::Empty)
             return QString();
-        case RuleSpec::Number::Fixed:
+        if (std::isfinite(f) && rule.number == RuleSpec::Number::Fixed)
             return QStringLiteral("%1").arg(double(f), 0, 'f', rule.decimals);
-        case RuleSpec::Number::Hex:
-        case RuleSpec::Number::Decimal:
-            break;
-        }
         return shortestFloatText(f);
     }
 
     const qint64 v = rule.wide == RuleSpec::Wide::I32 ? qint64(qint32(bits)) : qint64(bits);
-    switch (rule.number) {
-    case RuleSpec::Number::Empty:
-        return QString();
-    case RuleSpec::Number::Fixed:
-        return fixedText(double(v), rule.decimals);
-    case RuleSpec::Number::Hex:
-    case RuleSpec::Number::Decimal:
-        break;
+    return numberText(v, rule);
+}
+
+// A single register's value through the rule's bit range, sign and BCD, as text.
+QString registerNumberText(quint16 value, const RuleSpec &rule)
+{
+    qint32 v = value;
+
+    if (rule.hasBits) {
+        v = qint32((quint32(v) >> rule.shift) & (0xFFFFu >> rule.maskShift));
+        qCDebug(lcProtocol) << "resolve data = " << v;
     }
-    return QString::number(v);
+
+    if (rule.isSigned) {
+        if (rule.width == 16)
+            v = qint16(quint16(v));
+        else if (rule.width == 8)
+            v = qint8(quint8(v));
+    }
+
+    if (rule.hasType) {
+        if (rule.isBcd)
+            v = MyTool::bcdToDec(quint32(v));
+        qCDebug(lcProtocol) << "BCD : " << v;
+    }
+    return numberText(v, rule);
 }
 
 QString mappedText(const QString &t, const RuleSpec &rule)
@@ -293,37 +303,13 @@ QString applyRule(quint16 value, const RuleSpec &rule)
 
 QString applyRule(quint16 value, std::optional<quint16> next, const RuleSpec &rule)
 {
-    if (rule.wide != RuleSpec::Wide::None) {
-        if (!next)
-            return missingNextText;
-        QString t = wideNumberText(combineRegisters(value, *next, rule.order), rule);
-        t = mappedText(t, rule);
-        if (rule.hasUnit)
-            t += rule.unit;
-        return t;
-    }
-
-    qint32 v = value;
-
-    if (rule.hasBits) {
-        v = qint32((quint32(v) >> rule.shift) & (0xFFFFu >> rule.maskShift));
-        qCDebug(lcProtocol) << "resolve data = " << v;
-    }
-
-    if (rule.isSigned) {
-        if (rule.width == 16)
-            v = qint16(quint16(v));
-        else if (rule.width == 8)
-            v = qint8(quint8(v));
-    }
-
-    if (rule.hasType) {
-        if (rule.isBcd)
-            v = MyTool::bcdToDec(quint32(v));
-        qCDebug(lcProtocol) << "BCD : " << v;
-    }
-
-    QString t = numberText(v, rule);
+    QString t;
+    if (rule.wide == RuleSpec::Wide::None)
+        t = registerNumberText(value, rule);
+    else if (next)
+        t = wideNumberText(combineRegisters(value, *next, rule.order), rule);
+    else
+        return missingNextText;
     t = mappedText(t, rule);
     if (rule.hasUnit)
         t += rule.unit;

@@ -151,17 +151,26 @@ QString ProtocolTable::decode(int row, quint16 value) const
     return decodeValue(value, rule(row));
 }
 
+namespace {
+
+// The register after `index` in a reply, which a 32-bit rule takes whatever row it is in the table.
+std::optional<quint16> nextValue(const QVector<quint16> &values, int valueCount, int index)
+{
+    if (index >= 0 && qint64(index) + 1 < qMin(valueCount, values.size()))
+        return values.at(index + 1);
+    return std::nullopt;
+}
+
+} // namespace
+
 QString ProtocolTable::decodeAt(const QModbusDataUnit &unit, int index) const
 {
     const qint64 address = qint64(unit.startAddress()) + index;
     const quint16 value = index >= 0 ? unit.value(index) : 0; // 0 past the values
     if (address < 0 || address >= m_rowCount)
         return QString::number(value);
-    // A 32-bit rule takes the next register of this reply, whatever row that is in the table.
-    std::optional<quint16> next;
-    if (index >= 0 && qint64(index) + 1 < qMin<qint64>(unit.valueCount(), unit.values().size()))
-        next = unit.value(index + 1);
-    return decodeValue(value, next, m_rules.at(int(address)));
+    return decodeValue(value, nextValue(unit.values(), int(unit.valueCount()), index),
+                       m_rules.at(int(address)));
 }
 
 bool ProtocolTable::writeValues(int address, int count, QVector<quint16> *values) const
@@ -207,7 +216,10 @@ QVector<ProtocolTable::RowUpdate> ProtocolTable::applyReply(const QModbusDataUni
             texts[m_roles.dec] = update.dec;
         }
         if (m_roles.display >= 0) {
-            update.display = decodeAt(unit, int(address - unit.startAddress()));
+            update.display = decodeValue(value,
+                                         nextValue(values, int(unit.valueCount()),
+                                                   int(address - unit.startAddress())),
+                                         m_rules.at(row));
             texts[m_roles.display] = update.display;
         }
         updates.append(update);

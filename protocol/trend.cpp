@@ -110,7 +110,7 @@ std::optional<double> trendNumberOf(const QString &text, const CompiledRule &rul
 
     bool ok = false;
     double value = 0;
-    if (spec.number == RuleSpec::Number::Hex && spec.wide == RuleSpec::Wide::None) {
+    if (spec.number == RuleSpec::Number::Hex) {
         // Negative values are written as the 16 digits of their 64-bit two's complement.
         value = double(qint64(number.toULongLong(&ok, 16)));
     } else {
@@ -135,12 +135,6 @@ void TrendSeries::append(qint64 timeMs, double value)
     m_points.append(TrendPoint{ timeMs, value });
     if (m_points.size() >= m_compactAt)
         compact();
-}
-
-void TrendSeries::clear()
-{
-    m_points.clear();
-    m_compactAt = minCompactSize;
 }
 
 void TrendSeries::compact()

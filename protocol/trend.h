@@ -62,7 +62,6 @@ public:
     void setResolution(qint64 shownSpanMs, int columns, qint64 keptMs);
     // Times must not go backwards; a point older than the newest is taken as at the newest.
     void append(qint64 timeMs, double value);
-    void clear();
 
     const QVector<TrendPoint> &points() const { return m_points; }
     // The points from `fromMs` to `toMs`, with the last one before and the first one after, so

@@ -1,6 +1,7 @@
 #include "poller.h"
 
 #include "console.h"
+#include "fieldrules.h"
 #include "framecapture.h"
 #include "mytool.h"
 #include "myxlsx.h"
@@ -104,7 +105,7 @@ bool Poller::prepare(QString *reason, int *exitStatus)
             *exitStatus = 2;
             return false;
         }
-        count = qMin(m_table.rowCount() - m_options.start, 127);
+        count = qMin(m_table.rowCount() - m_options.start, maxCountPerRequest);
     }
     m_request = QModbusDataUnit(area, m_options.start, quint16(count));
 

@@ -7,7 +7,6 @@
 #include "polloptions.h"
 #include "protocoltable.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QTimer>
