@@ -98,7 +98,7 @@ void TrendChart::addRows(QModbusDataUnit::RegisterType area, const QList<int> &r
     for (int row : rows) {
         if (row < 0 || row >= table.rowCount())
             continue;
-        const QString name = TrendRecorder::traceName(table, row);
+        const QString name = table.rowTitle(row);
         if (!m_recorder.addTrace(area, row, name))
             continue;
         Plot plot;

@@ -9,16 +9,6 @@ namespace {
 
 const char byteOrderMark[] = "\xEF\xBB\xBF";
 
-// The column titled exactly "名称" (surrounding blanks aside), or -1.
-int nameColumn(const QStringList &header)
-{
-    for (int column = 0; column < header.size(); ++column) {
-        if (header.at(column).trimmed() == QStringLiteral("名称"))
-            return column;
-    }
-    return -1;
-}
-
 } // namespace
 
 CsvRecorder::CsvRecorder(QObject *parent)
@@ -36,16 +26,8 @@ QStringList CsvRecorder::headerFields(const ProtocolTable &table, int start, int
     QStringList fields;
     fields.reserve(count + 1);
     fields.append(QStringLiteral("时间"));
-    const int names = nameColumn(table.header());
-    for (qint64 address = start; address < qint64(start) + count; ++address) {
-        QString title = QString::number(address);
-        if (names >= 0 && address < table.rowCount()) {
-            const QString name = table.text(int(address), names).trimmed();
-            if (!name.isEmpty())
-                title += QLatin1Char(' ') + name;
-        }
-        fields.append(title);
-    }
+    for (qint64 address = start; address < qint64(start) + count; ++address)
+        fields.append(table.rowTitle(int(address)));
     return fields;
 }
 

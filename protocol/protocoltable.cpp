@@ -129,6 +129,17 @@ QString ProtocolTable::text(int row, int column) const
     return m_rows.at(row).at(column);
 }
 
+QString ProtocolTable::rowTitle(int row) const
+{
+    for (int column = 0; column < m_header.size(); ++column) {
+        if (m_header.at(column).trimmed() == QStringLiteral("名称")) {
+            const QString name = text(row, column).trimmed();
+            return name.isEmpty() ? QString::number(row) : QStringLiteral("%1 %2").arg(row).arg(name);
+        }
+    }
+    return QString::number(row);
+}
+
 void ProtocolTable::setText(int row, int column, const QString &text)
 {
     if (row < 0 || row >= m_rowCount || column < 0 || column >= m_columnCount)

@@ -68,6 +68,9 @@ public:
     const QList<int> &refusedRules() const { return m_refusedRules; }
 
     QString text(int row, int column) const;
+    // "12" or "12 温度": a row's address, and its name where the sheet has a column titled "名称"
+    // (blanks around the title or the name aside). Past the last row, the address alone.
+    QString rowTitle(int row) const;
     // A cell edit; ignored outside the table.
     void setText(int row, int column, const QString &text);
     // Columns the user may edit: all but the decimal and display columns.

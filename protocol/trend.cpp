@@ -173,13 +173,6 @@ QVector<TrendPoint> TrendSeries::pointsBetween(qint64 fromMs, qint64 toMs) const
     return points;
 }
 
-QString TrendRecorder::traceName(const ProtocolTable &table, int row)
-{
-    const int nameColumn = table.header().indexOf(QStringLiteral("名称"));
-    const QString name = nameColumn >= 0 ? table.text(row, nameColumn).trimmed() : QString();
-    return name.isEmpty() ? QString::number(row) : QStringLiteral("%1 %2").arg(row).arg(name);
-}
-
 bool TrendRecorder::addTrace(QModbusDataUnit::RegisterType area, int address, const QString &name)
 {
     if (indexOf(area, address) >= 0)

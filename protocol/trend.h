@@ -90,9 +90,6 @@ public:
         TrendSeries series;
     };
 
-    // "14 距离（米）": the address and the text of the sheet's "名称" column, if it has one.
-    static QString traceName(const ProtocolTable &table, int row);
-
     // False when the register is traced already.
     bool addTrace(QModbusDataUnit::RegisterType area, int address, const QString &name);
     void removeTrace(QModbusDataUnit::RegisterType area, int address);
