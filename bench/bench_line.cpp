@@ -98,25 +98,12 @@ bool makeWorkbook(const QString &path)
     return python.waitForFinished(60000) && python.exitCode() == 0 && QFile::exists(path);
 }
 
-// A client set up as the window sets up its own.
-bool connectClient(QModbusRtuSerialMaster &client, const QString &port)
-{
-    client.setConnectionParameter(QModbusDevice::SerialPortNameParameter, port);
-    client.setConnectionParameter(QModbusDevice::SerialParityParameter, 0);
-    client.setConnectionParameter(QModbusDevice::SerialBaudRateParameter, baud);
-    client.setConnectionParameter(QModbusDevice::SerialDataBitsParameter, 8);
-    client.setConnectionParameter(QModbusDevice::SerialStopBitsParameter, 1);
-    client.setTimeout(2000);
-    client.setNumberOfRetries(1);
-    return client.connectDevice();
-}
-
 // Replies per second of a client that sends the next request from the event loop as soon as the
 // previous reply is in (as the window's timer at period 0 does).
 double bareLoop(const QString &port, int count, int seconds, bool timeReplies)
 {
     QModbusRtuSerialMaster client;
-    if (!connectClient(client, port))
+    if (!connectClient(client, port, baud))
         return -1;
     int replies = 0;
     bool running = true;
@@ -299,10 +286,8 @@ int main(int argc, char **argv)
         QStringList simArgs = { QStringLiteral("--static") };
         if (emulate)
             simArgs << QStringLiteral("--emulate-line");
-        if (!line.start(dir.path(), simArgs)) {
-            note(QStringLiteral("cannot start socat and sensor-sim"));
+        if (!line.start(dir.path(), simArgs))
             return 1;
-        }
         MyConfig::serialName = line.clientPort;
         double windowSum = 0, bareSum = 0;
         {
@@ -343,10 +328,8 @@ int main(int argc, char **argv)
     // Reply handling, timed from outside on the real pipeline.
     {
         SimLine line;
-        if (!line.start(dir.path(), { QStringLiteral("--static") })) {
-            note(QStringLiteral("cannot start socat and sensor-sim"));
+        if (!line.start(dir.path(), { QStringLiteral("--static") }))
             return 1;
-        }
         MyConfig::serialName = line.clientPort;
         QVector<double> windowSamples, bareSamples;
         {

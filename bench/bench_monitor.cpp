@@ -141,14 +141,7 @@ double windowCycle(MainWindow &window, int ms)
 QPair<double, int> bareLoop(const QString &port, int ms)
 {
     QModbusRtuSerialMaster client;
-    client.setConnectionParameter(QModbusDevice::SerialPortNameParameter, port);
-    client.setConnectionParameter(QModbusDevice::SerialParityParameter, 0);
-    client.setConnectionParameter(QModbusDevice::SerialBaudRateParameter, baud);
-    client.setConnectionParameter(QModbusDevice::SerialDataBitsParameter, 8);
-    client.setConnectionParameter(QModbusDevice::SerialStopBitsParameter, 1);
-    client.setTimeout(2000);
-    client.setNumberOfRetries(1);
-    if (!client.connectDevice())
+    if (!connectClient(client, port, baud))
         return { -1, 0 };
     int replies = 0;
     bool running = true;
@@ -241,10 +234,8 @@ int main(int argc, char **argv)
         QStringList simArgs = { QStringLiteral("--static") };
         if (emulate)
             simArgs << QStringLiteral("--emulate-line");
-        if (!line.start(dir.path(), simArgs)) {
-            note(QStringLiteral("cannot start socat and sensor-sim"));
+        if (!line.start(dir.path(), simArgs))
             return 1;
-        }
         MyConfig::serialName = line.clientPort;
         const QString label = QStringLiteral("replies/s, %1 holding regs, period 0, line emulation %2")
                                       .arg(registers).arg(emulate ? "on" : "off");

@@ -34,10 +34,12 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     SimLine line;
-    if (!dir.isValid() || !line.start(dir.path(), { QStringLiteral("--address"), QStringLiteral("100") })) {
-        note(QStringLiteral("cannot start socat and sensor-sim"));
+    if (!dir.isValid()) {
+        note(QStringLiteral("cannot create a temporary folder"));
         return 1;
     }
+    if (!line.start(dir.path(), { QStringLiteral("--address"), QStringLiteral("100") }))
+        return 1;
 
     // The whole range: 246 probes time out, one is answered.
     DeviceScanner scanner;

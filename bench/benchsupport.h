@@ -7,11 +7,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QModbusRtuSerialMaster>
+#include <QVariant>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 #include <QVector>
 
 #include <algorithm>
@@ -88,6 +89,19 @@ inline void note(const QString &text)
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
+// A client set up as the window sets up its own, on an 8N1 line at `baud`.
+inline bool connectClient(QModbusRtuSerialMaster &client, const QString &port, int baud)
+{
+    client.setConnectionParameter(QModbusDevice::SerialPortNameParameter, port);
+    client.setConnectionParameter(QModbusDevice::SerialParityParameter, 0);
+    client.setConnectionParameter(QModbusDevice::SerialBaudRateParameter, baud);
+    client.setConnectionParameter(QModbusDevice::SerialDataBitsParameter, 8);
+    client.setConnectionParameter(QModbusDevice::SerialStopBitsParameter, 1);
+    client.setTimeout(2000);
+    client.setNumberOfRetries(1);
+    return client.connectDevice();
+}
+
 inline QString rate(double value)
 {
     return value < 0 ? QStringLiteral("n/a") : fixed(value, 1) + QStringLiteral("/s");
@@ -148,7 +162,16 @@ inline double mbpollRate(const QString &port, int baud, int registers, int inter
 class SimLine
 {
 public:
+    // Says so when the line cannot be started.
     bool start(const QString &dir, const QStringList &simArgs)
+    {
+        if (launch(dir, simArgs))
+            return true;
+        note(QStringLiteral("cannot start socat and sensor-sim"));
+        return false;
+    }
+
+    bool launch(const QString &dir, const QStringList &simArgs)
     {
         const QString simEnd = dir + QStringLiteral("/sim");
         clientPort = dir + QStringLiteral("/client");
