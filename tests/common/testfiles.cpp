@@ -12,3 +12,9 @@ QByteArray fileDigest(const QString &path)
     hash.addData(&file);
     return hash.result().toHex();
 }
+
+QByteArray fileData(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

@@ -8,4 +8,7 @@
 // digests to show that a file was left alone.
 QByteArray fileDigest(const QString &path);
 
+// A file's bytes; empty when it cannot be read.
+QByteArray fileData(const QString &path);
+
 #endif // TESTFILES_H

@@ -2,6 +2,7 @@
 // that stops cleanly when its file cannot be written.
 #include "csvrecorder.h"
 #include "protocoltable.h"
+#include "testfiles.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -24,12 +25,6 @@ void fillSheet(ProtocolTable &table)
                      { "1", "温度", "", R"({"signed":true,"unit":"℃"})" },
                      { "2", "距离, 中心", "", R"({"dot":1,"unit":"mm"})" },
                      { "3", "", "", "{}" } });
-}
-
-QByteArray fileData(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 QModbusDataUnit holding(int start, const QVector<quint16> &values)

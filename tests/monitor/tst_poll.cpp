@@ -1,6 +1,7 @@
 // rurodur-poll as a user runs it: exit status and messages for bad arguments and for what
 // cannot be used, and the CSV it writes against sensor-sim, read back, also after SIGTERM.
 #include "simfixture.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QProcess>
@@ -54,12 +55,6 @@ QStringList csvLines(const QByteArray &data)
     QStringList lines = QString::fromUtf8(data.mid(utf8Bom.size())).split(QStringLiteral("\r\n"));
     lines.removeLast(); // after the last line end
     return lines;
-}
-
-QByteArray fileData(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
