@@ -1,6 +1,7 @@
 #include "myserialport.h"
 #include "ui_myserialport.h"
 
+#include "lineoptions.h"
 #include "logging.h"
 #include "myconfig.h"
 
@@ -11,6 +12,12 @@ MySerialPort::MySerialPort(QWidget *parent)
     , ui(new Ui::MySerialPort)
 {
     ui->setupUi(this);
+    for (int rate : LineOptions::baudRates())
+        ui->comboBox_baudrate->addItem(QString::number(rate));
+    for (const LineOptions::Option &parity : LineOptions::parities())
+        ui->comboBox_parity->addItem(parity.text);
+    for (const LineOptions::Option &stopBits : LineOptions::stopBits())
+        ui->comboBox_stopbits->addItem(stopBits.text);
 
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &port : ports)

@@ -29,6 +29,7 @@ class ScanDialog;
 class SonicDisplay;
 class TrendChart;
 class TrafficMonitor;
+struct ReadPlan;
 struct ReplyOutcome;
 struct ScannedDevice;
 
@@ -88,6 +89,8 @@ private:
     // Read cycle (readcycle.cpp): the read step after the checks of the line and the pending
     // mark; false when the read was refused with a warning.
     bool sendRead();
+    // The read request the fields describe now.
+    ReadPlan readPlan() const;
     void refuseRead(const QString &reason);
     void showSent();
 

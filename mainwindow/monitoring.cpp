@@ -6,8 +6,8 @@
 #include "framelog.h"
 #include "linestatistics.h"
 #include "modbussession.h"
-#include "mytool.h"
 #include "protocoltable.h"
+#include "readplan.h"
 #include "trafficmonitor.h"
 
 #include <QDateTime>
@@ -80,16 +80,14 @@ void MainWindow::on_actionrecordStart_triggered()
 {
     if (csvRecorder->isRecording())
         return;
-    const QModbusDataUnit::RegisterType area = registerTypeOf(ui->comboBox_regsType->currentText());
-    if (area == QModbusDataUnit::Invalid) {
+    // The columns are the read window as the fields give it now, planned as the read step plans
+    // it; replies of a window changed later fill the columns they cover.
+    const ReadPlan plan = readPlan();
+    if (plan.area == QModbusDataUnit::Invalid) {
         QMessageBox::warning(this, tr("故障"), tr("寄存器不支持"));
         return;
     }
-    // The columns are the read window as the fields give it now, parsed as the read step
-    // parses them; replies of a window changed later fill the columns they cover.
-    const int start = MyTool::textToInt(ui->lineEdit_regsAddrRead->text());
-    const int count = MyTool::textToInt(ui->lineEdit_regsLenRead->text());
-    if (count <= 0 || !ModbusSession::fitsAddressSpace(start, count)) {
+    if (plan.count <= 0 || !ReadPlan::fitsAddressSpace(plan.start, plan.count)) {
         QMessageBox::warning(this, tr("记录"), tr("读操作的寄存器地址或长度无效，无法记录"));
         return;
     }
@@ -100,7 +98,7 @@ void MainWindow::on_actionrecordStart_triggered()
                                                       tr("CSV 文件 (*.csv)"));
     if (path.isEmpty())
         return;
-    if (!csvRecorder->start(path, protocolTable, CsvRecorder::Window{ area, start, count })) {
+    if (!csvRecorder->start(path, protocolTable, CsvRecorder::Window{ plan.area, plan.start, plan.count })) {
         QMessageBox::warning(this, tr("记录失败"),
                              tr("无法创建记录文件 %1：%2")
                                      .arg(QDir::toNativeSeparators(path), csvRecorder->errorString()));

@@ -2,8 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "modbussession.h"
-#include "modbustext.h"
-#include "mytool.h"
+#include "readplan.h"
 
 #include <QMessageBox>
 
@@ -36,34 +35,35 @@ void MainWindow::on_pushButton_read_toggled(bool checked)
 
 bool MainWindow::sendRead()
 {
-    const QModbusDataUnit::RegisterType type = registerTypeOf(ui->comboBox_regsType->currentText());
-    if (type == QModbusDataUnit::Invalid) {
+    const ReadPlan plan = readPlan();
+    regsAddrRead = plan.start;
+    regsLenRead = plan.count;
+    switch (plan.problem()) {
+    case ReadPlan::Problem::UnknownArea:
         // Ends a running cycle; without one the button stays as it is.
         if (ui->checkBox_repeat->isChecked())
             ui->checkBox_repeat->setChecked(false);
         QMessageBox::warning(this, tr("故障"), tr("寄存器不支持"));
         return false;
-    }
-
-    int serverAddress = 0;
-    if (!deviceAddressOf(ui->lineEdit_deviceAddr->text(), &serverAddress)) {
+    case ReadPlan::Problem::InvalidServer:
         refuseRead(tr("设备地址无效"));
         return false;
-    }
-
-    regsAddrRead = MyTool::textToInt(ui->lineEdit_regsAddrRead->text());
-    regsLenRead = MyTool::textToInt(ui->lineEdit_regsLenRead->text());
-    // A count outside 0..65535 must not wrap round into some other count; an address range
-    // outside the 16-bit space would wrap into another range on the wire.
-    const int count = qBound(0, regsLenRead, 0xFFFF);
-    if (!ModbusSession::fitsAddressSpace(regsAddrRead, count)) {
+    case ReadPlan::Problem::OutOfRange:
         refuseRead(tr("寄存器地址超出范围"));
         return false;
+    case ReadPlan::Problem::None:
+        break;
     }
 
     // A read the client refuses shows nothing; the cycle, if any, tries again at the next tick.
-    session->read(QModbusDataUnit(type, regsAddrRead, quint16(count)), serverAddress);
+    session->read(plan.unit(), plan.server);
     return true;
+}
+
+ReadPlan MainWindow::readPlan() const
+{
+    return ReadPlan::fromFields(ui->comboBox_regsType->currentText(), ui->lineEdit_deviceAddr->text(),
+                                ui->lineEdit_regsAddrRead->text(), ui->lineEdit_regsLenRead->text());
 }
 
 void MainWindow::refuseRead(const QString &reason)

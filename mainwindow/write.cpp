@@ -2,9 +2,9 @@
 #include "ui_mainwindow.h"
 
 #include "modbussession.h"
-#include "modbustext.h"
-#include "mytool.h"
+#include "logging.h"
 #include "protocoltable.h"
+#include "readplan.h"
 
 #include <QMessageBox>
 
@@ -21,20 +21,21 @@ void MainWindow::on_pushButton_write_clicked()
         return;
     }
 
-    const QModbusDataUnit::RegisterType type = registerTypeOf(ui->comboBox_regsType->currentText());
-    if (type != QModbusDataUnit::Coils && type != QModbusDataUnit::HoldingRegisters) {
+    const ReadPlan plan = ReadPlan::fromFields(ui->comboBox_regsType->currentText(),
+                                               ui->lineEdit_deviceAddr->text(),
+                                               ui->lineEdit_regsAddrWrite->text(),
+                                               ui->lineEdit_regsLenWrite->text());
+    if (plan.area != QModbusDataUnit::Coils && plan.area != QModbusDataUnit::HoldingRegisters) {
         QMessageBox::warning(this, tr("故障"), tr("寄存器不支持"));
         return;
     }
-
-    int serverAddress = 0;
-    if (!deviceAddressOf(ui->lineEdit_deviceAddr->text(), &serverAddress)) {
+    if (plan.problem() == ReadPlan::Problem::InvalidServer) {
         QMessageBox::warning(this, tr("故障"), tr("设备地址无效"));
         return;
     }
 
-    regsAddrWrite = MyTool::textToInt(ui->lineEdit_regsAddrWrite->text());
-    regsLenWrite = MyTool::textToInt(ui->lineEdit_regsLenWrite->text());
+    regsAddrWrite = plan.start;
+    regsLenWrite = plan.count;
 
     // The write fields are bounded only when edited; the table may have been reloaded with
     // fewer rows since, or have no hex column at all. Refuse rather than send made-up values.
@@ -54,7 +55,7 @@ void MainWindow::on_pushButton_write_clicked()
     // With a reply outstanding (nearly always, while a fast cycle ran) the write is not lost:
     // the session sends it as soon as that reply has been handled, with the values of this
     // press. A later press replaces it. A write the client refuses is reported by the session.
-    session->write(QModbusDataUnit(type, regsAddrWrite, values), serverAddress);
+    session->write(QModbusDataUnit(plan.area, regsAddrWrite, values), plan.server);
 }
 
 void MainWindow::on_pushButton_broadcast_clicked()

@@ -2,6 +2,7 @@
 
 #include "logging.h"
 #include "modbustext.h"
+#include "readplan.h"
 
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
@@ -82,17 +83,6 @@ QString ModbusSession::errorString() const
     return m_client->errorString();
 }
 
-bool ModbusSession::isValidServer(int serverAddress)
-{
-    // 248..255 are reserved; anything wider would reach the wire as its low byte only.
-    return serverAddress >= 0 && serverAddress <= 247;
-}
-
-bool ModbusSession::fitsAddressSpace(int start, int count)
-{
-    return start >= 0 && count >= 0 && qint64(start) + count <= 0x10000;
-}
-
 ModbusSession::SendResult ModbusSession::read(const QModbusDataUnit &unit, int serverAddress)
 {
     return send(RequestKind::Read, unit, serverAddress);
@@ -108,9 +98,9 @@ ModbusSession::SendResult ModbusSession::send(RequestKind kind, const QModbusDat
 {
     if (!isConnected())
         return SendResult::NotConnected;
-    if (!isValidServer(serverAddress))
+    if (!ReadPlan::isValidServer(serverAddress))
         return SendResult::InvalidServer;
-    if (!fitsAddressSpace(unit.startAddress(), int(unit.valueCount())))
+    if (!ReadPlan::fitsAddressSpace(unit.startAddress(), int(unit.valueCount())))
         return SendResult::OutOfRange;
     if (m_pending) {
         if (kind == RequestKind::Read)

@@ -104,11 +104,6 @@ public:
     // The outcome most recently reported by replyHandled().
     const ReplyOutcome &lastOutcome() const { return m_lastOutcome; }
 
-    // True when the server address fits a request: 0 (broadcast) to 247.
-    static bool isValidServer(int serverAddress);
-    // True when start .. start + count - 1 lies inside the 16-bit address space.
-    static bool fitsAddressSpace(int start, int count);
-
 signals:
     void stateChanged(QModbusDevice::State state);
     void errorOccurred(QModbusDevice::Error error);

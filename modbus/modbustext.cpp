@@ -6,49 +6,7 @@ namespace {
 
 const quint16 bitOn = 0xFF00;
 
-// Positions equal to the QSerialPort values; "Idle no used" only keeps them so.
-const char *const parityTexts[] = { "None", "Idle no used", "Even", "Odd", "Space", "Mark" };
-const char *const stopBitsTexts[] = { "Idle no used", "1", "2", "1.5" };
-
-template<int size>
-int positionIn(const char *const (&list)[size], const QString &text)
-{
-    for (int i = 0; i < size; ++i) {
-        if (text == QLatin1String(list[i]))
-            return i;
-    }
-    return -1;
-}
-
-template<int size>
-QString textAt(const char *const (&list)[size], int value)
-{
-    if (value < 0 || value >= size || qstrcmp(list[value], "Idle no used") == 0)
-        return QString();
-    return QString::fromLatin1(list[value]);
-}
-
 } // namespace
-
-int parityValueOf(const QString &text)
-{
-    return positionIn(parityTexts, text);
-}
-
-int stopBitsValueOf(const QString &text)
-{
-    return positionIn(stopBitsTexts, text);
-}
-
-QString parityTextOf(int parity)
-{
-    return textAt(parityTexts, parity);
-}
-
-QString stopBitsTextOf(int stopBits)
-{
-    return textAt(stopBitsTexts, stopBits);
-}
 
 bool deviceAddressOf(const QString &text, int *address)
 {

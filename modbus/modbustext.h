@@ -1,24 +1,13 @@
 #ifndef MODBUSTEXT_H
 #define MODBUSTEXT_H
 
+#include "lineoptions.h"
 #include "logging.h"
 
 #include <QByteArray>
 #include <QModbusDevice>
 #include <QString>
 #include <QVector>
-
-// Position of a parity text in the fixed list "None", "Idle no used", "Even", "Odd", "Space",
-// "Mark"; the position equals the QSerialPort::Parity value. Unknown or empty text gives -1.
-int parityValueOf(const QString &text);
-
-// Position of a stop-bits text in "Idle no used", "1", "2", "1.5" (the QSerialPort::StopBits
-// value); unknown text gives -1.
-int stopBitsValueOf(const QString &text);
-
-// The texts of those values again ("Even" for 2, "1.5" for 3); empty for any other value.
-QString parityTextOf(int parity);
-QString stopBitsTextOf(int stopBits);
 
 // The server address typed in the device address field: a decimal integer from 0 (broadcast)
 // to 247; 248..255 are reserved and anything else would reach the wire as its low byte only.

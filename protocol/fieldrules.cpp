@@ -33,7 +33,7 @@ FieldWindow applyAddressRule(int address, int count, int rows)
 FieldWindow applyCountRule(int address, int count, int rows)
 {
     FieldWindow w{ address, count, false, false };
-    if (w.count > maxCountPerRequest || w.count <= 0) {
+    if (w.count > ReadPlan::maxFieldCount || w.count <= 0) {
         w.count = 1;
         w.countChanged = true;
     }

@@ -4,8 +4,7 @@
 // The limits the address and count fields enforce when an edit is finished, as functions of
 // numbers: the window parses its field texts, applies a rule and writes back what changed.
 
-// Most values one request may read or write, as the fields allow it.
-constexpr int maxCountPerRequest = 127;
+#include "readplan.h"
 
 struct FieldWindow
 {

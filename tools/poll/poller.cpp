@@ -105,7 +105,7 @@ bool Poller::prepare(QString *reason, int *exitStatus)
             *exitStatus = 2;
             return false;
         }
-        count = qMin(m_table.rowCount() - m_options.start, maxCountPerRequest);
+        count = qMin(m_table.rowCount() - m_options.start, ReadPlan::maxFieldCount);
     }
     m_request = QModbusDataUnit(area, m_options.start, quint16(count));
 

@@ -81,7 +81,7 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
 
     static const NumberOption numbers[] = {
         { "baud", 1, 4000000 },     { "stop", 1, 2 },         { "device", 1, 247 },
-        { "start", 0, 65535 },      { "count", 1, maxCountPerRequest },
+        { "start", 0, 65535 },      { "count", 1, ReadPlan::maxFieldCount },
         { "period", 0, 86400000 },  { "polls", 1, Q_INT64_C(1) << 40 },
         { "seconds", 1, 31536000 },
     };
