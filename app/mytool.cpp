@@ -1,16 +1,29 @@
 #include "mytool.h"
 
+#include <limits>
+
 MyTool::MyTool(QObject *parent)
     : QObject(parent)
 {
 }
 
-int MyTool::textToInt(const QString &text)
+bool MyTool::textToInteger(const QString &text, qint64 *value)
 {
     bool ok = false;
     const int base = text.contains(QLatin1String("0x")) ? 16 : 10;
-    const int value = text.toInt(&ok, base);
-    return ok ? value : 0;
+    const qint64 converted = text.toLongLong(&ok, base);
+    if (ok)
+        *value = converted;
+    return ok;
+}
+
+int MyTool::textToInt(const QString &text)
+{
+    qint64 value = 0;
+    if (!textToInteger(text, &value) || value < std::numeric_limits<int>::min()
+        || value > std::numeric_limits<int>::max())
+        return 0;
+    return int(value);
 }
 
 int MyTool::bcdToDec(quint32 pattern)

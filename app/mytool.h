@@ -12,8 +12,11 @@ class MyTool : public QObject
 public:
     explicit MyTool(QObject *parent = nullptr);
 
-    // Field and cell texts: base 16 when the text contains "0x" anywhere, otherwise base 10;
-    // a text that does not convert gives 0.
+    // Field and cell texts: base 16 when the text contains "0x" anywhere, otherwise base 10.
+    // False when the text does not convert to a 64-bit number (`value` is then left alone);
+    // rurodur-poll reads its numbers this way, with its own range checks.
+    static bool textToInteger(const QString &text, qint64 *value);
+    // The same as an int; a text that does not convert, or lies outside int, gives 0.
     static int textToInt(const QString &text);
 
     // Sum of the eight 4-bit groups, lowest first, each times its power of ten. Groups 10..15

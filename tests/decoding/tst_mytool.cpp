@@ -9,6 +9,7 @@ class TestMyTool : public QObject
 private slots:
     void textToInt_data();
     void textToInt();
+    void textToInteger();
     void registerTypeOf_data();
     void registerTypeOf();
     void bcdToDec_data();
@@ -41,6 +42,16 @@ void TestMyTool::textToInt()
     QFETCH(QString, text);
     QFETCH(int, expected);
     QCOMPARE(MyTool::textToInt(text), expected);
+}
+
+void TestMyTool::textToInteger()
+{
+    // textToInt's rule, 64 bits wide, with a failure told apart from 0.
+    qint64 value = -1;
+    QVERIFY(MyTool::textToInteger(QStringLiteral("0"), &value) && value == 0);
+    QVERIFY(MyTool::textToInteger(QStringLiteral("0xFFFFFFFF"), &value) && value == 0xFFFFFFFF);
+    QVERIFY(!MyTool::textToInteger(QStringLiteral("0X10"), &value) && value == 0xFFFFFFFF);
+    QVERIFY(!MyTool::textToInteger(QString(), &value));
 }
 
 void TestMyTool::registerTypeOf_data()
