@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
 
 const QString sample = QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx");
@@ -70,7 +72,10 @@ private slots:
     void cannotRun_data();
     void cannotRun();
     void pollsToStandardOutput();
-    void sigtermLeavesCompleteFile();
+    void silentDeviceReadsNothing();
+    void linesReachAPipeAtOnce();
+    void signalLeavesCompleteFile_data();
+    void signalLeavesCompleteFile();
 };
 
 void tst_Poll::badArguments_data()
@@ -81,10 +86,15 @@ void tst_Poll::badArguments_data()
     QTest::newRow("no arguments") << QStringList() << "--port is required";
     QTest::newRow("unknown option") << base + QStringList{ "--speed", "5" } << "Unknown option 'speed'.";
     QTest::newRow("stray argument") << base + QStringList{ "extra" } << "unexpected argument 'extra'";
-    QTest::newRow("parity mark") << base + QStringList{ "--parity", "mark" }
-                                 << "--parity: 'mark' is not none, even or odd";
-    QTest::newRow("count 128") << base + QStringList{ "--count", "128" }
-                               << "--count: '128' is not a number from 1 to 127";
+    QTest::newRow("parity x") << base + QStringList{ "--parity", "x" }
+                              << "--parity: 'x' is not none, even, odd, space or mark";
+    QTest::newRow("count 126") << base + QStringList{ "--count", "126" }
+                               << "--count 126 is more than one read of holding registers (function 3) "
+                                  "carries: at most 125";
+    QTest::newRow("start 65535 count 2") << base + QStringList{ "--start", "65535", "--count", "2" }
+                                         << "--start 65535 with --count 2 reaches past address 65535";
+    QTest::newRow("csv empty") << base + QStringList{ "--csv", "" }
+                               << "--csv needs a file name (without --csv the CSV goes to standard output)";
     QTest::newRow("polls and seconds") << base + QStringList{ "--polls", "5", "--seconds", "5" }
                                        << "give --polls or --seconds, not both";
 }
@@ -132,6 +142,8 @@ void tst_Poll::cannotRun_data()
     QTest::newRow("sheet of no register area") << "/dev/null" << registers << "notes"
                                                << "rurodur-poll: sheet \"notes\" names no register area "
                                                   "(coil/线圈, disc/离散, hold/保持 or input/输入)";
+    // --csv is a symbolic link to a copy of the sample, which must stay as it was.
+    QTest::newRow("csv is the workbook") << "/dev/null" << "link" << holdingSheet << "rurodur-poll: --csv ";
 }
 
 void tst_Poll::cannotRun()
@@ -141,14 +153,20 @@ void tst_Poll::cannotRun()
     QFETCH(QString, sheet);
     QFETCH(QString, message);
     QTemporaryDir dir;
-    const QString csv = dir.filePath(QStringLiteral("out.csv"));
+    QString csv = dir.filePath(QStringLiteral("out.csv"));
+    if (workbook == QLatin1String("link")) {
+        workbook = dir.filePath(QStringLiteral("book.xlsx"));
+        QVERIFY(QFile::copy(sample, workbook) && QFile::link(workbook, csv));
+        message += csv + QStringLiteral(" is the workbook ") + workbook;
+    }
     const Run run = poll(baseArguments(port, workbook, sheet) + QStringList{ "--csv", csv });
     QCOMPARE(run.status, 1);
     QVERIFY(!run.crashed);
     // One line: the reason, and no usage after it.
     QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
     QVERIFY2(run.err.startsWith(message), qPrintable(run.err));
-    QVERIFY(!QFile::exists(csv)); // nothing is written before everything could be opened
+    // Nothing is written before everything could be opened.
+    QVERIFY(QFileInfo(csv).isSymLink() ? fileData(workbook) == fileData(sample) : !QFile::exists(csv));
 }
 
 void tst_Poll::pollsToStandardOutput()
@@ -172,18 +190,61 @@ void tst_Poll::pollsToStandardOutput()
     QCOMPARE(sim.requests().size(), 5);
 }
 
-void tst_Poll::sigtermLeavesCompleteFile()
+void tst_Poll::silentDeviceReadsNothing()
 {
+    SimFixture sim(QStringLiteral(SENSOR_SIM_PATH));
+    QVERIFY2(sim.start({ "--static", "--address", "17" }), qPrintable(sim.errorString()));
+    const Run run = poll(baseArguments(sim.clientPort()) + QStringList{ "--polls", "1" });
+    QCOMPARE(run.status, 3);
+    QVERIFY2(run.err.startsWith("rurodur-poll: nothing was read: no normal reply from device 1 to 1 requests\n"),
+             qPrintable(run.err));
+}
+
+void tst_Poll::linesReachAPipeAtOnce()
+{
+    SimFixture sim(QStringLiteral(SENSOR_SIM_PATH));
+    QVERIFY2(sim.start({ QStringLiteral("--static") }), qPrintable(sim.errorString()));
+    QProcess process;
+    process.start(QStringLiteral(RURODUR_POLL_PATH),
+                  baseArguments(sim.clientPort()) + QStringList{ "--count", "3", "--period", "100" });
+    // Lines as they are read (a stdio buffer of 4 KiB would fill after some 9 s).
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).count('\n') >= 3, 5000);
+    QCOMPARE(process.state(), QProcess::Running);
+    // Killed outright after N requests: every reply but the last one's is in the pipe.
+    const int n = sim.requests().size() + 5;
+    QVERIFY(sim.waitForRequests(n, 10000));
+    process.kill();
+    QVERIFY(process.waitForFinished(10000));
+    const QStringList lines = csvLines(out + process.readAllStandardOutput());
+    QVERIFY2(lines.size() - 1 >= n - 1, qPrintable(QString::number(lines.size())));
+}
+
+void tst_Poll::signalLeavesCompleteFile_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << QStringList();
+    QTest::newRow("SIGHUP") << int(SIGHUP) << QStringList();
+    // Beyond 32-bit milliseconds: the run goes on, and no timer warning comes before the summary.
+    QTest::newRow("SIGINT with --seconds 3000000") << int(SIGINT) << QStringList{ "--seconds", "3000000" };
+}
+
+void tst_Poll::signalLeavesCompleteFile()
+{
+    QFETCH(int, signal);
+    QFETCH(QStringList, arguments);
     SimFixture sim(QStringLiteral(SENSOR_SIM_PATH));
     QVERIFY2(sim.start({ QStringLiteral("--static") }), qPrintable(sim.errorString()));
     QTemporaryDir dir;
     const QString csv = dir.filePath(QStringLiteral("run.csv"));
     QProcess process;
     process.start(QStringLiteral(RURODUR_POLL_PATH),
-                  baseArguments(sim.clientPort()) + QStringList{ "--count", "3", "--period", "0", "--csv", csv });
+                  baseArguments(sim.clientPort()) + arguments
+                          + QStringList{ "--count", "3", "--period", "0", "--csv", csv });
     QVERIFY(process.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(fileData(csv).count('\n') > 20, 10000);
-    process.terminate(); // SIGTERM
+    ::kill(pid_t(process.processId()), signal);
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
@@ -195,6 +256,7 @@ void tst_Poll::sigtermLeavesCompleteFile()
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(err.contains(QStringLiteral("CSV: %1 lines to %2").arg(lines.size() - 1).arg(csv)), qPrintable(err));
     QVERIFY2(err.contains(QStringLiteral("damaged replies 0, retries 0")), qPrintable(err));
+    QVERIFY2(QRegularExpression(QStringLiteral("^rurodur-poll: \\d+ requests in ")).match(err).hasMatch(), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(tst_Poll)

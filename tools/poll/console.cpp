@@ -3,6 +3,7 @@
 #include <QPointer>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -19,6 +21,30 @@ bool standardErrorIsTerminal()
     return _isatty(_fileno(stderr)) != 0;
 #else
     return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+bool standardOutputIsErrorTerminal()
+{
+#ifdef Q_OS_WIN
+    // A process has one console: both on it is both on the same screen.
+    return _isatty(_fileno(stdout)) != 0 && _isatty(_fileno(stderr)) != 0;
+#else
+    struct stat out = {};
+    struct stat err = {};
+    return isatty(STDOUT_FILENO) && isatty(STDERR_FILENO) && fstat(STDOUT_FILENO, &out) == 0
+            && fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+#endif
+}
+
+int standardOutputDescriptor()
+{
+#ifdef Q_OS_WIN
+    const int fd = _fileno(stdout);
+    _setmode(fd, _O_BINARY);
+    return fd;
+#else
+    return STDOUT_FILENO;
 #endif
 }
 
@@ -85,6 +111,8 @@ StopRequests::StopRequests(QObject *parent)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The terminal closed (an ssh session ended): stop as on Ctrl-C, lines complete.
+    sigaction(SIGHUP, &action, nullptr);
     // A closed standard output (a pipe whose reader left) is a write error, not a silent death.
     signal(SIGPIPE, SIG_IGN);
 }
@@ -93,6 +121,7 @@ StopRequests::~StopRequests()
 {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
 }
 
 #endif

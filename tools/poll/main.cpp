@@ -26,16 +26,16 @@ int main(int argc, char *argv[])
     case PollCommand::BadArguments:
         std::fprintf(stderr, "rurodur-poll: %s\n%s", error.toLocal8Bit().constData(),
                      pollUsage().toLocal8Bit().constData());
-        return 2;
+        return PollStatus::badArguments;
     case PollCommand::Run:
         break;
     }
 
     Poller poller(options);
-    int status = 0;
+    int status = PollStatus::read;
     if (!poller.prepare(&error, &status)) {
         std::fprintf(stderr, "rurodur-poll: %s\n", error.toLocal8Bit().constData());
-        if (status == 2)
+        if (status == PollStatus::badArguments)
             std::fputs(pollUsage().toLocal8Bit().constData(), stderr);
         return status;
     }

@@ -6,6 +6,8 @@
 #include "mytool.h"
 #include "myxlsx.h"
 
+#include <QFileInfo>
+
 #include <cstdio>
 
 namespace {
@@ -32,6 +34,27 @@ QString exceptionText(int code)
     }
 }
 
+// "holding registers (function 3)": what a read of the area carries, for the count's limit.
+QString areaText(QModbusDataUnit::RegisterType area)
+{
+    switch (area) {
+    case QModbusDataUnit::Coils: return QStringLiteral("coils (function 1)");
+    case QModbusDataUnit::DiscreteInputs: return QStringLiteral("discrete inputs (function 2)");
+    case QModbusDataUnit::HoldingRegisters: return QStringLiteral("holding registers (function 3)");
+    default: return QStringLiteral("input registers (function 4)");
+    }
+}
+
+// Both names lead to one file, after symbolic links (a CSV not yet made is no workbook).
+bool sameFile(const QString &a, const QString &b)
+{
+    const QString first = QFileInfo(a).canonicalFilePath();
+    return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();
+}
+
+// A QTimer takes int milliseconds: a longer deadline is reached in steps of at most a day.
+constexpr qint64 deadlineStepMs = 86400000;
+
 QString milliseconds(qint64 us)
 {
     return us < 0 ? QStringLiteral("-") : QString::number(us / 1000.0, 'f', 2) + QStringLiteral(" ms");
@@ -49,7 +72,7 @@ Poller::Poller(const PollOptions &options, QObject *parent)
     connect(&m_session, &ModbusSession::cycleTick, this, &Poller::pollOnce);
     connect(&m_session, &ModbusSession::stateChanged, this, [this](QModbusDevice::State state) {
         if (m_running && state == QModbusDevice::UnconnectedState)
-            finish(1, QStringLiteral("serial port %1 was lost: %2")
+            finish(PollStatus::cannotUse, QStringLiteral("serial port %1 was lost: %2")
                               .arg(m_options.port, m_session.errorString()));
     });
     connect(&m_recorder, &CsvRecorder::failed, this, [this]() {
@@ -58,12 +81,12 @@ Poller::Poller(const PollOptions &options, QObject *parent)
         const QString reason = m_recorder.error() == CsvRecorder::Error::FileGone
                 ? QStringLiteral("%1 is gone (deleted, moved or its folder removed)").arg(target)
                 : QStringLiteral("cannot write the CSV to %1: %2").arg(target, m_recorder.errorString());
-        finish(1, reason);
+        finish(PollStatus::cannotUse, reason);
     });
     m_progress.setInterval(250);
     connect(&m_progress, &QTimer::timeout, this, &Poller::showProgress);
     m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, &Poller::stop);
+    connect(&m_deadline, &QTimer::timeout, this, &Poller::armDeadline);
 }
 
 Poller::~Poller()
@@ -73,7 +96,7 @@ Poller::~Poller()
 
 bool Poller::prepare(QString *reason, int *exitStatus)
 {
-    *exitStatus = 1;
+    *exitStatus = PollStatus::cannotUse;
     const QString &workbook = m_options.workbook;
     const QString &sheet = m_options.sheet;
     switch (m_table.load(workbook, sheet)) {
@@ -97,17 +120,38 @@ bool Poller::prepare(QString *reason, int *exitStatus)
                                  "(coil/线圈, disc/离散, hold/保持 or input/输入)").arg(sheet);
         return false;
     }
-    int count = m_options.count;
-    if (count < 0) {
-        if (m_options.start >= m_table.rowCount()) {
+    // The CSV is opened last, truncating: never over the workbook it decodes with.
+    if (!m_options.csv.isEmpty() && sameFile(m_options.csv, workbook)) {
+        *reason = QStringLiteral("--csv %1 is the workbook %2; the CSV needs a file of its own")
+                          .arg(m_options.csv, workbook);
+        return false;
+    }
+
+    m_plan.area = area;
+    m_plan.server = m_options.device;
+    m_plan.start = m_options.start;
+    m_plan.count = m_options.count;
+    const int limit = ReadPlan::protocolLimit(area);
+    if (m_plan.count < 0) {
+        if (m_plan.start >= m_table.rowCount()) {
             *reason = QStringLiteral("sheet \"%1\" has no register rows from address %2; give --count")
-                              .arg(sheet).arg(m_options.start);
-            *exitStatus = 2;
+                              .arg(sheet).arg(m_plan.start);
+            *exitStatus = PollStatus::badArguments;
             return false;
         }
-        count = qMin(m_table.rowCount() - m_options.start, ReadPlan::maxFieldCount);
+        m_plan.count = qMin(m_table.rowCount() - m_plan.start, limit);
+    } else if (m_plan.count > limit) {
+        *reason = QStringLiteral("--count %1 is more than one read of %2 carries: at most %3")
+                          .arg(m_plan.count).arg(areaText(area)).arg(limit);
+        *exitStatus = PollStatus::badArguments;
+        return false;
     }
-    m_request = QModbusDataUnit(area, m_options.start, quint16(count));
+    if (m_plan.problem() != ReadPlan::Problem::None) {
+        *reason = QStringLiteral("--start %1 with --count %2 reaches past address 65535")
+                          .arg(m_plan.start).arg(m_plan.count);
+        *exitStatus = PollStatus::badArguments;
+        return false;
+    }
 
     LineSettings line;
     line.portName = m_options.port;
@@ -119,13 +163,15 @@ bool Poller::prepare(QString *reason, int *exitStatus)
         return false;
     }
 
-    const CsvRecorder::Window window{ area, m_options.start, count };
+    const CsvRecorder::Window window{ m_plan.area, m_plan.start, m_plan.count };
     bool recording = false;
     if (!m_options.csv.isEmpty()) {
         recording = m_recorder.start(m_options.csv, &m_table, window);
         if (!recording)
             *reason = QStringLiteral("cannot create CSV file %1: %2").arg(m_options.csv, m_recorder.errorString());
-    } else if (m_standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    } else if (m_standardOutput.open(standardOutputDescriptor(), QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        // The descriptor, not stdio's FILE: each line reaches a pipe or a file in the write
+        // that makes it, and a failed write is seen at that line.
         recording = m_recorder.start(&m_standardOutput, &m_table, window);
         if (!recording)
             *reason = QStringLiteral("cannot write the CSV to standard output: %1").arg(m_recorder.errorString());
@@ -142,10 +188,13 @@ bool Poller::prepare(QString *reason, int *exitStatus)
 void Poller::start()
 {
     m_running = true;
-    if (standardErrorIsTerminal())
+    // Not on a terminal that shows the CSV too: the progress line would land between its lines.
+    if (standardErrorIsTerminal() && !(m_options.csv.isEmpty() && standardOutputIsErrorTerminal()))
         m_progress.start();
-    if (m_options.seconds > 0)
-        m_deadline.start(m_options.seconds * 1000);
+    if (m_options.seconds > 0) {
+        m_end = QDeadlineTimer(m_options.seconds * 1000, Qt::PreciseTimer);
+        armDeadline();
+    }
     if (m_options.periodMs > 0)
         m_session.startCycle(m_options.periodMs);
     pollOnce();
@@ -153,7 +202,17 @@ void Poller::start()
 
 void Poller::stop()
 {
-    finish(0);
+    finish(PollStatus::read);
+}
+
+void Poller::armDeadline()
+{
+    const qint64 remaining = m_end.remainingTime();
+    if (remaining == 0) {
+        stop();
+        return;
+    }
+    m_deadline.start(int(qMin(remaining, deadlineStepMs)));
 }
 
 void Poller::pollOnce()
@@ -162,8 +221,8 @@ void Poller::pollOnce()
         return;
     if (m_options.polls > 0 && m_statistics.counts().requests >= m_options.polls)
         return;
-    if (m_session.read(m_request, m_options.device) == ModbusSession::SendResult::Refused)
-        finish(1, QStringLiteral("the request was refused: %1").arg(m_session.errorString()));
+    if (m_session.read(m_plan.unit(), m_plan.server) == ModbusSession::SendResult::Refused)
+        finish(PollStatus::cannotUse, QStringLiteral("the request was refused: %1").arg(m_session.errorString()));
 }
 
 void Poller::onReply(const ReplyOutcome &outcome)
@@ -171,12 +230,14 @@ void Poller::onReply(const ReplyOutcome &outcome)
     if (!m_running)
         return;
     ++m_polls;
-    if (outcome.kind == RequestKind::Read && outcome.result == ReplyOutcome::Result::Normal)
+    if (outcome.kind == RequestKind::Read && outcome.result == ReplyOutcome::Result::Normal) {
+        ++m_reads;
         m_recorder.record(outcome.unit);
+    }
     if (!m_running) // the recording failed
         return;
     if (m_options.polls > 0 && m_polls >= m_options.polls) {
-        finish(0);
+        stop();
         return;
     }
     // Period 0: the next read goes out as soon as this reply has been handled.
@@ -184,11 +245,18 @@ void Poller::onReply(const ReplyOutcome &outcome)
         QTimer::singleShot(0, this, &Poller::pollOnce);
 }
 
-void Poller::finish(int exitStatus, const QString &reason)
+void Poller::finish(int exitStatus, const QString &givenReason)
 {
     if (!m_running)
         return;
     m_running = false;
+    QString reason = givenReason;
+    if (exitStatus == PollStatus::read && m_reads == 0) {
+        exitStatus = PollStatus::nothingRead;
+        reason = QStringLiteral("nothing was read: no normal reply from device %1 to %2 requests")
+                         .arg(m_plan.server)
+                         .arg(m_statistics.counts().requests);
+    }
     m_progress.stop();
     m_deadline.stop();
     m_session.stopCycle();

@@ -6,7 +6,9 @@
 #include "modbussession.h"
 #include "polloptions.h"
 #include "protocoltable.h"
+#include "readplan.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QObject>
 #include <QTimer>
@@ -23,10 +25,11 @@ public:
     ~Poller() override;
 
     // Reads the sheet, opens the port and the CSV. False with a one-line reason and the exit
-    // status to end with.
+    // status to end with (PollStatus).
     bool prepare(QString *reason, int *exitStatus);
     void start();
     // Ends the run now: the CSV keeps every line written, the summary goes to standard error.
+    // The status is PollStatus::read, or nothingRead when no read was answered normally.
     void stop();
 
 signals:
@@ -34,6 +37,8 @@ signals:
 
 private:
     void pollOnce();
+    // The --seconds deadline: a chain of timers, each within a QTimer's int milliseconds.
+    void armDeadline();
     void onReply(const ReplyOutcome &outcome);
     void finish(int exitStatus, const QString &reason = QString());
     void showProgress();
@@ -46,10 +51,12 @@ private:
     LineStatistics m_statistics;
     CsvRecorder m_recorder;
     QFile m_standardOutput;
-    QModbusDataUnit m_request;
+    ReadPlan m_plan;
     QTimer m_progress;
     QTimer m_deadline;
+    QDeadlineTimer m_end;
     qint64 m_polls = 0;
+    qint64 m_reads = 0; // normal read replies
     bool m_running = false;
     bool m_progressShown = false;
 };

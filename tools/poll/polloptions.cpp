@@ -1,20 +1,19 @@
 #include "polloptions.h"
 
-#include "fieldrules.h"
+#include "lineoptions.h"
+#include "mytool.h"
+#include "readplan.h"
 
 #include <QCommandLineParser>
 
 namespace {
 
-// Decimal, or hexadecimal with 0x; the whole text must convert and lie in min..max.
+// The window's rule for numbers (MyTool: base 16 with "0x", else base 10); the whole text must
+// convert and lie in min..max.
 bool parseInteger(const QString &text, qint64 minimum, qint64 maximum, qint64 *value)
 {
-    bool ok = false;
-    const QString t = text.trimmed();
-    const qint64 v = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
-                             ? t.mid(2).toLongLong(&ok, 16)
-                             : t.toLongLong(&ok, 10);
-    if (!ok || v < minimum || v > maximum)
+    qint64 v = 0;
+    if (!MyTool::textToInteger(text, &v) || v < minimum || v > maximum)
         return false;
     *value = v;
     return true;
@@ -26,6 +25,22 @@ struct NumberOption
     qint64 minimum;
     qint64 maximum;
 };
+
+QStringList lowerTexts(const QVector<LineOptions::Option> &options)
+{
+    QStringList texts;
+    for (const LineOptions::Option &option : options)
+        texts << option.text.toLower();
+    return texts;
+}
+
+// "a, b or c"
+QString alternatives(const QStringList &texts)
+{
+    if (texts.size() < 2)
+        return texts.join(QString());
+    return texts.mid(0, texts.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ") + texts.last();
+}
 
 } // namespace
 
@@ -59,6 +74,11 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
         *error = QStringLiteral("give --polls or --seconds, not both");
         return PollCommand::BadArguments;
     }
+    // Standard output is the CSV's place without --csv; an empty name is a mistake, not that.
+    if (parser.isSet(QStringLiteral("csv")) && parser.value(QStringLiteral("csv")).isEmpty()) {
+        *error = QStringLiteral("--csv needs a file name (without --csv the CSV goes to standard output)");
+        return PollCommand::BadArguments;
+    }
 
     PollOptions result;
     result.port = parser.value(QStringLiteral("port"));
@@ -66,24 +86,34 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
     result.sheet = parser.value(QStringLiteral("sheet"));
     result.csv = parser.value(QStringLiteral("csv"));
 
-    const QString parity = parser.value(QStringLiteral("parity")).toLower();
-    if (parity.isEmpty() || parity == QLatin1String("none"))
-        result.parity = 0;
-    else if (parity == QLatin1String("even"))
-        result.parity = 2;
-    else if (parity == QLatin1String("odd"))
-        result.parity = 3;
-    else {
-        *error = QStringLiteral("--parity: '%1' is not none, even or odd")
-                         .arg(parser.value(QStringLiteral("parity")));
-        return PollCommand::BadArguments;
+    // The serial dialog's options, any letter case; "Idle no used" is no option.
+    if (parser.isSet(QStringLiteral("parity"))) {
+        const QString text = parser.value(QStringLiteral("parity"));
+        result.parity = parityValueOf(text, Qt::CaseInsensitive);
+        if (parityTextOf(result.parity).isEmpty()) {
+            *error = QStringLiteral("--parity: '%1' is not %2")
+                             .arg(text, alternatives(lowerTexts(LineOptions::parities())));
+            return PollCommand::BadArguments;
+        }
+    }
+    if (parser.isSet(QStringLiteral("stop"))) {
+        const QString text = parser.value(QStringLiteral("stop"));
+        result.stopBits = stopBitsValueOf(text.trimmed());
+        if (stopBitsTextOf(result.stopBits).isEmpty()) {
+            *error = QStringLiteral("--stop: '%1' is not %2")
+                             .arg(text, alternatives(lowerTexts(LineOptions::stopBits())));
+            return PollCommand::BadArguments;
+        }
     }
 
     static const NumberOption numbers[] = {
-        { "baud", 1, 4000000 },     { "stop", 1, 2 },         { "device", 1, 247 },
-        { "start", 0, 65535 },      { "count", 1, ReadPlan::maxFieldCount },
-        { "period", 0, 86400000 },  { "polls", 1, Q_INT64_C(1) << 40 },
-        { "seconds", 1, 31536000 },
+        { "baud", 1, 4000000 },
+        { "device", 1, ReadPlan::maxServer },
+        { "start", 0, ReadPlan::addressSpace - 1 },
+        { "count", 1, ReadPlan::addressSpace },
+        { "period", 0, 86400000 },
+        { "polls", 1, Q_INT64_C(1) << 40 },
+        { "seconds", 1, PollOptions::maxSeconds },
     };
     for (const NumberOption &number : numbers) {
         const QString name = QLatin1String(number.name);
@@ -99,8 +129,6 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
         }
         if (name == QLatin1String("baud"))
             result.baudRate = int(value);
-        else if (name == QLatin1String("stop"))
-            result.stopBits = int(value);
         else if (name == QLatin1String("device"))
             result.device = int(value);
         else if (name == QLatin1String("start"))
@@ -112,13 +140,7 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
         else if (name == QLatin1String("polls"))
             result.polls = value;
         else
-            result.seconds = int(value);
-    }
-    if (result.count > 0 && result.start + result.count > 0x10000) {
-        *error = QStringLiteral("--start %1 with --count %2 reaches past address 65535")
-                         .arg(result.start)
-                         .arg(result.count);
-        return PollCommand::BadArguments;
+            result.seconds = value;
     }
     *options = result;
     return PollCommand::Run;
@@ -127,9 +149,10 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
 QString pollUsage()
 {
     return QStringLiteral(
-            "usage: rurodur-poll --port PORT [--baud 115200] [--parity none|even|odd] [--stop 1|2]\n"
-            "                    --device N --workbook FILE.xlsx --sheet NAME [--start A] [--count C]\n"
-            "                    [--period MS] [--polls N | --seconds S] [--csv FILE]\n"
+            "usage: rurodur-poll --port PORT [--baud 115200] [--parity none|even|odd|space|mark]\n"
+            "                    [--stop 1|1.5|2] --device N --workbook FILE.xlsx --sheet NAME\n"
+            "                    [--start A] [--count C] [--period MS] [--polls N | --seconds S]\n"
+            "                    [--csv FILE]\n"
             "       rurodur-poll --help\n");
 }
 
@@ -143,31 +166,40 @@ QString pollHelp()
             "\n"
             "  --port PORT        serial port (COM3, /dev/ttyUSB0, ...)\n"
             "  --baud N           baud rate, default 115200\n"
-            "  --parity P         none, even or odd; default none (8 data bits always)\n"
-            "  --stop N           stop bits, 1 or 2; default 1\n"
+            "  --parity P         none, even, odd, space or mark; default none (8 data bits always)\n"
+            "  --stop N           stop bits, 1, 1.5 or 2; default 1\n"
             "  --device N         server address, 1..247\n"
             "  --workbook FILE    the protocol workbook (.xlsx)\n"
             "  --sheet NAME       the sheet to decode with; its name selects the register area as\n"
             "                     in the window (coil/线圈, disc/离散, hold/保持, input/输入)\n"
             "  --start A          first register, default 0\n"
-            "  --count C          registers per read, 1..127; default the sheet's rows from A\n"
-            "                     (at most 127)\n"
+            "  --count C          registers per read: at most 125 for holding and input registers\n"
+            "                     (functions 3 and 4), 2000 for coils and discrete inputs (1 and 2);\n"
+            "                     default the sheet's rows from A, at most that limit\n"
             "  --period MS        time between reads, default 1000; 0 reads again as soon as a\n"
             "                     reply is in\n"
             "  --polls N          stop after N reads\n"
-            "  --seconds S        stop after S seconds\n"
-            "  --csv FILE         write the CSV to FILE (replaced) instead of standard output\n"
+            "  --seconds S        stop after S seconds, at most 31536000 (a year)\n"
+            "  --csv FILE         write the CSV to FILE (replaced; never the workbook) instead of\n"
+            "                     standard output\n"
             "  -h, --help         this text\n"
             "\n"
-            "Without --polls or --seconds it runs until Ctrl-C or SIGTERM. It stops with every\n"
-            "line written complete and prints a summary of the line statistics on standard\n"
-            "error; on a terminal, standard error also shows a progress line.\n"
+            "Numbers are decimal, or hexadecimal with 0x, as in the window's fields.\n"
+            "\n"
+            "Without --polls or --seconds it runs until Ctrl-C, SIGTERM or SIGHUP. Each line is\n"
+            "written out as its reply comes in, also to a pipe; it stops with every line written\n"
+            "complete and prints a summary of the line statistics on standard error. When standard\n"
+            "error is a terminal that does not also show the CSV, it shows a progress line too.\n"
             "\n"
             "The response timeout is 2000 ms with 1 retry, as in the window. The CSV is UTF-8 with\n"
-            "a byte-order mark and CR LF line ends; its header names each column by address and,\n"
-            "where the sheet has a column titled 名称, by the register's name.\n"
+            "a byte-order mark (on standard output too) and CR LF line ends; its header names each\n"
+            "column by address and, where the sheet has a column titled 名称, by the register's name.\n"
             "\n"
-            "Exit status: 0 when it ran (timeouts and exception replies included), 1 when the\n"
-            "workbook, the sheet, the port or the CSV file cannot be used, or the port is lost,\n"
-            "2 for bad arguments.\n");
+            "Exit status:\n"
+            "  0  the run read: at least one normal reply (timeouts and exception replies as well)\n"
+            "  1  the workbook, the sheet, the port or the CSV cannot be used, a CSV line could not\n"
+            "     be written, or the port was lost\n"
+            "  2  bad arguments\n"
+            "  3  nothing was read: the run ended without one normal reply (no device at that\n"
+            "     address, other line settings)\n");
 }

@@ -9,18 +9,28 @@ struct PollOptions
 {
     QString port;
     int baudRate = 115200;
-    int parity = 0;   // a QSerialPort::Parity value: none 0, even 2, odd 3
-    int stopBits = 1; // a QSerialPort::StopBits value: 1 or 2
+    int parity = 0;   // a QSerialPort::Parity value (LineOptions::parities())
+    int stopBits = 1; // a QSerialPort::StopBits value (LineOptions::stopBits())
     int device = 0;
     QString workbook;
     QString sheet;
     int start = 0;
-    int count = -1;     // -1: the sheet's rows from start, at most 127
+    int count = -1;     // -1: the sheet's rows from start, at most the function's limit
     int periodMs = 1000;
     qint64 polls = -1;  // -1: no limit
-    int seconds = -1;   // -1: no limit
+    qint64 seconds = -1; // -1: no limit; at most maxSeconds
     QString csv;        // empty: standard output
+
+    static constexpr qint64 maxSeconds = 31536000; // a year
 };
+
+// The exit statuses, as --help and the README give them.
+namespace PollStatus {
+constexpr int read = 0;        // the run ended and read at least once
+constexpr int cannotUse = 1;   // the port, the workbook, the sheet or the CSV, or the port was lost
+constexpr int badArguments = 2;
+constexpr int nothingRead = 3; // the run ended without one normal reply
+} // namespace PollStatus
 
 enum class PollCommand {
     Run,
