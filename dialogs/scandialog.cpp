@@ -1,6 +1,7 @@
 #include "scandialog.h"
 #include "ui_scandialog.h"
 
+#include "lineoptions.h"
 #include "modbustext.h"
 #include "myconfig.h"
 
@@ -10,14 +11,18 @@
 #include <QSerialPortInfo>
 #include <QTableWidgetItem>
 
-const QList<int> ScanDialog::baudRates = { 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 };
-const QStringList ScanDialog::parityTexts = { QStringLiteral("None"), QStringLiteral("Even"),
-                                              QStringLiteral("Odd"), QStringLiteral("Space"),
-                                              QStringLiteral("Mark") };
+#include <algorithm>
 
 namespace {
 constexpr int baudColumns = 4;
+enum Column { AddressColumn, SettingsColumn, StopBitsColumn, ReplyColumn };
+
+// "115200 None"
+QString settingText(const ScanHit &hit)
+{
+    return QStringLiteral("%1 %2").arg(hit.baudRate).arg(parityTextOf(hit.parity));
 }
+} // namespace
 
 ScanDialog::ScanDialog(QWidget *parent)
     : QWidget(parent)
@@ -31,25 +36,35 @@ ScanDialog::ScanDialog(QWidget *parent)
         ui->comboBox_port->addItem(port.portName());
     ui->comboBox_port->setEditText(MyConfig::serialName);
 
-    // The line settings in use are checked; a stored rate the list lacks shows as the first
-    // one, as in the serial port dialog.
-    const bool knownRate = baudRates.contains(MyConfig::serialBaudrate);
-    for (int i = 0; i < baudRates.size(); ++i) {
-        auto *box = new QCheckBox(QString::number(baudRates.at(i)), this);
-        box->setObjectName(QStringLiteral("checkBox_baud%1").arg(baudRates.at(i)));
-        box->setChecked(knownRate ? baudRates.at(i) == MyConfig::serialBaudrate : i == 0);
+    // The line settings in use are checked. The serial dialog's rates and the fast ones are
+    // offered, and a stored rate that neither has gets a box of its own, in order.
+    m_baudRates = LineOptions::baudRates() + LineOptions::fastBaudRates();
+    const int rateInUse = MyConfig::serialBaudrate;
+    if (rateInUse > 0 && !m_baudRates.contains(rateInUse)) {
+        m_baudRates.append(rateInUse);
+        std::sort(m_baudRates.begin(), m_baudRates.end());
+    }
+    for (int i = 0; i < m_baudRates.size(); ++i) {
+        const int rate = m_baudRates.at(i);
+        auto *box = new QCheckBox(QString::number(rate), this);
+        box->setObjectName(QStringLiteral("checkBox_baud%1").arg(rate));
+        box->setChecked(rateInUse > 0 ? rate == rateInUse : i == 0);
         ui->gridLayout_baudRates->addWidget(box, i / baudColumns, i % baudColumns);
         m_baudBoxes.append(box);
     }
-    const bool knownParity = parityTexts.contains(MyConfig::serialParity);
-    for (const QString &text : parityTexts) {
-        auto *box = new QCheckBox(text, this);
-        box->setObjectName(QStringLiteral("checkBox_parity%1").arg(text));
-        box->setChecked(knownParity ? text == MyConfig::serialParity : text == parityTexts.first());
+    const QVector<LineOptions::Option> &parities = LineOptions::parities();
+    const bool knownParity = !parityTextOf(parityValueOf(MyConfig::serialParity)).isEmpty();
+    for (const LineOptions::Option &parity : parities) {
+        auto *box = new QCheckBox(parity.text, this);
+        box->setObjectName(QStringLiteral("checkBox_parity%1").arg(parity.text));
+        box->setChecked(knownParity ? parity.text == MyConfig::serialParity
+                                    : parity.text == parities.first().text);
         ui->horizontalLayout_parities->addWidget(box);
         m_parityBoxes.append(box);
     }
     ui->horizontalLayout_parities->addStretch();
+    for (const LineOptions::Option &stopBits : LineOptions::stopBits())
+        ui->comboBox_stopbits->addItem(stopBits.text);
     const int stopBits = ui->comboBox_stopbits->findText(MyConfig::serialStopbits);
     if (stopBits >= 0)
         ui->comboBox_stopbits->setCurrentIndex(stopBits);
@@ -81,7 +96,7 @@ ScanPlan ScanDialog::plan() const
     plan.lastAddress = ui->spinBox_lastAddress->value();
     for (int i = 0; i < m_baudBoxes.size(); ++i) {
         if (m_baudBoxes.at(i)->isChecked())
-            plan.baudRates.append(baudRates.at(i));
+            plan.baudRates.append(m_baudRates.at(i));
     }
     for (const QCheckBox *box : m_parityBoxes) {
         if (box->isChecked())
@@ -95,10 +110,12 @@ ScanPlan ScanDialog::plan() const
 ScannedDevice ScanDialog::deviceAt(int row) const
 {
     ScannedDevice device;
-    const QVector<ScanHit> &hits = m_scanner->hits();
-    if (row < 0 || row >= hits.size())
+    const QTableWidgetItem *item = ui->tableWidget_found->item(row, AddressColumn);
+    const auto found = item ? m_scanner->devices().constFind(item->data(Qt::UserRole).toInt())
+                            : m_scanner->devices().constEnd();
+    if (found == m_scanner->devices().constEnd())
         return device;
-    const ScanHit &hit = hits.at(row);
+    const ScanHit &hit = found->answerToUse(MyConfig::serialBaudrate, parityValueOf(MyConfig::serialParity));
     device.portName = m_scanner->plan().portName;
     device.baudRate = hit.baudRate;
     device.parity = parityTextOf(hit.parity);
@@ -172,29 +189,42 @@ void ScanDialog::showProgress()
                                         .arg(parityTextOf(m_scanner->currentParity()))
                                         .arg(m_scanner->position())
                                         .arg(m_scanner->total())
-                                        .arg(m_scanner->hits().size()));
+                                        .arg(m_scanner->devices().size()));
 }
 
 void ScanDialog::addFound(const ScanHit &hit)
 {
+    // One row per address, in address order; a further setting that answers joins its row.
     QTableWidget *table = ui->tableWidget_found;
-    const int row = table->rowCount();
-    table->insertRow(row);
-    const QString reply = hit.exceptionCode != 0
-                                  ? tr("异常应答，异常码 %1").arg(hit.exceptionCode)
-                                  : tr("正常应答，寄存器 %1 = %2")
-                                            .arg(m_scanner->plan().probeRegister)
-                                            .arg(hit.value);
-    const QStringList texts = { QString::number(hit.address), QString::number(hit.baudRate),
-                                parityTextOf(hit.parity), stopBitsTextOf(m_scanner->plan().stopBits), reply };
-    for (int column = 0; column < texts.size(); ++column)
-        table->setItem(row, column, new QTableWidgetItem(texts.at(column)));
+    int row = 0;
+    while (row < table->rowCount() && table->item(row, AddressColumn)->data(Qt::UserRole).toInt() < hit.address)
+        ++row;
+    const FoundDevice device = m_scanner->devices().value(hit.address);
+    if (row == table->rowCount() || table->item(row, AddressColumn)->data(Qt::UserRole).toInt() != hit.address) {
+        table->insertRow(row);
+        const ScanHit &first = device.answers.first();
+        const QString reply = first.exceptionCode != 0
+                                      ? tr("异常应答，异常码 %1").arg(first.exceptionCode)
+                                      : tr("正常应答，寄存器 %1 = %2")
+                                                .arg(m_scanner->plan().probeRegister)
+                                                .arg(first.value);
+        auto *address = new QTableWidgetItem(QString::number(hit.address));
+        address->setData(Qt::UserRole, hit.address);
+        table->setItem(row, AddressColumn, address);
+        table->setItem(row, SettingsColumn, new QTableWidgetItem);
+        table->setItem(row, StopBitsColumn, new QTableWidgetItem(stopBitsTextOf(m_scanner->plan().stopBits)));
+        table->setItem(row, ReplyColumn, new QTableWidgetItem(reply));
+    }
+    QStringList settings;
+    for (const ScanHit &answer : device.answers)
+        settings << settingText(answer);
+    table->item(row, SettingsColumn)->setText(settings.join(QStringLiteral(", ")));
 }
 
 void ScanDialog::scanFinished(DeviceScanner::Finish finish)
 {
     setRunning(false);
-    const int found = m_scanner->hits().size();
+    const int found = m_scanner->devices().size();
     switch (finish) {
     case DeviceScanner::Finish::Completed:
         ui->progressBar->setValue(m_scanner->total());

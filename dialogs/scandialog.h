@@ -25,24 +25,23 @@ struct ScannedDevice
 };
 
 // Finds devices on a serial line: tries the chosen addresses at the chosen baud rates and
-// parities (the DeviceScanner does the work) and lists what answered. Choosing a device hands
-// its settings to the main window, which applies them.
+// parities (the DeviceScanner does the work) and lists what answered, one row per address with
+// the settings that answered there. Choosing a device hands its settings to the main window,
+// which applies them. The rates, parities and stop bits are LineOptions'; the scan adds the
+// fast rates, and the rate in use when the list lacks it.
 class ScanDialog : public QWidget
 {
     Q_OBJECT
 
 public:
-    // The baud rates and parities it offers, as the serial port dialog offers them.
-    static const QList<int> baudRates;
-    static const QStringList parityTexts;
-
     explicit ScanDialog(QWidget *parent = nullptr);
     ~ScanDialog() override;
 
     DeviceScanner *scanner() const { return m_scanner; }
     // The plan the fields describe.
     ScanPlan plan() const;
-    // The device of a row of the found list.
+    // The device of a row of the found list, at the settings in use (MyConfig) when they
+    // answered there, otherwise at the first that answered.
     ScannedDevice deviceAt(int row) const;
 
 signals:
@@ -66,6 +65,7 @@ private:
     Ui::ScanDialog *ui;
     DeviceScanner *m_scanner = nullptr;
     QList<QCheckBox *> m_baudBoxes;
+    QVector<int> m_baudRates; // the rate of each box
     QList<QCheckBox *> m_parityBoxes;
 };
 

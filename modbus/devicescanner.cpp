@@ -1,9 +1,13 @@
 #include "devicescanner.h"
 
+#include "lineoptions.h"
 #include "logging.h"
 #include "modbussession.h"
+#include "readplan.h"
 
 #include <QModbusDataUnit>
+
+#include <cmath>
 
 int ScanPlan::probeCount() const
 {
@@ -12,13 +16,28 @@ int ScanPlan::probeCount() const
     return (lastAddress - firstAddress + 1) * baudRates.size() * parities.size();
 }
 
+int ScanPlan::probeTimeoutMs(int baudRate) const
+{
+    return timeoutMs + int(std::ceil(probeCharacters * LineOptions::characterTimeMs(baudRate)));
+}
+
+const ScanHit &FoundDevice::answerToUse(int baudRate, int parity) const
+{
+    for (const ScanHit &answer : answers) {
+        if (answer.baudRate == baudRate && answer.parity == parity)
+            return answer;
+    }
+    return answers.first();
+}
+
 bool ScanPlan::isValid(QString *reason) const
 {
     QString why;
     if (portName.isEmpty())
         why = QStringLiteral("no serial port given");
-    else if (firstAddress < 1 || lastAddress > 247 || firstAddress > lastAddress)
-        why = QStringLiteral("the addresses must lie within 1..247, the first not above the last");
+    else if (firstAddress < 1 || lastAddress > ReadPlan::maxServer || firstAddress > lastAddress)
+        why = QStringLiteral("the addresses must lie within 1..%1, the first not above the last")
+                      .arg(ReadPlan::maxServer);
     else if (baudRates.isEmpty())
         why = QStringLiteral("no baud rate given");
     else if (parities.isEmpty())
@@ -65,6 +84,7 @@ bool DeviceScanner::start(const ScanPlan &plan)
     m_plan = plan;
     m_error.clear();
     m_hits.clear();
+    m_devices.clear();
     m_position = 0;
     m_line = 0;
     m_address = plan.firstAddress;
@@ -97,7 +117,7 @@ bool DeviceScanner::openLine()
     line.parity = currentParity();
     line.dataBits = m_plan.dataBits;
     line.stopBits = m_plan.stopBits;
-    line.timeoutMs = m_plan.timeoutMs;
+    line.timeoutMs = m_plan.probeTimeoutMs(line.baudRate);
     line.retries = 0;
     if (!m_session->open(line)) {
         m_error = QStringLiteral("cannot open %1: %2").arg(m_plan.portName, m_session->errorString());
@@ -126,9 +146,10 @@ void DeviceScanner::takeOutcome(const ReplyOutcome &outcome)
 {
     if (!m_running)
         return;
-    // Any answer proves a device: a normal reply or an exception. A timeout, or a frame the
-    // client could not make sense of, does not.
-    const bool answered = outcome.result == ReplyOutcome::Result::Normal || outcome.exceptionCode != 0;
+    // An answer proves a device: a normal reply or an exception other than a gateway's. A
+    // timeout, or a frame the client could not make sense of, does not.
+    const bool answered = outcome.result == ReplyOutcome::Result::Normal
+            || (outcome.exceptionCode != 0 && ScanHit::provesDevice(outcome.exceptionCode));
     if (answered) {
         ScanHit hit;
         hit.address = m_address;
@@ -139,6 +160,9 @@ void DeviceScanner::takeOutcome(const ReplyOutcome &outcome)
         if (outcome.result == ReplyOutcome::Result::Normal && outcome.unit.valueCount() > 0)
             hit.value = outcome.unit.value(0);
         m_hits.append(hit);
+        FoundDevice &device = m_devices[hit.address];
+        device.address = hit.address;
+        device.answers.append(hit);
         emit found(hit);
     }
     ++m_position;

@@ -1,6 +1,7 @@
 #ifndef DEVICESCANNER_H
 #define DEVICESCANNER_H
 
+#include <QMap>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -11,6 +12,8 @@ struct ReplyOutcome;
 
 // What a scan tries: every device address of the range at every combination of baud rate and
 // parity, one read of one holding register each, with a short timeout and no retries.
+// The timeout is what a device may take to answer; a probe waits that plus the time the probe
+// and its reply take on the line at the baud rate tried (probeTimeoutMs).
 struct ScanPlan
 {
     QString portName;
@@ -25,14 +28,20 @@ struct ScanPlan
 
     static constexpr int minTimeoutMs = 10;
     static constexpr int maxTimeoutMs = 10000;
+    // The probe's 8 bytes and the 7 of a reply with one register.
+    static constexpr int probeCharacters = 8 + 7;
 
     int probeCount() const;
+    // What a probe at `baudRate` waits for its answer: timeoutMs plus probeCharacters at the
+    // longest character time (LineOptions::characterTimeMs), rounded up.
+    int probeTimeoutMs(int baudRate) const;
     // False with the reason when the plan cannot be run.
     bool isValid(QString *reason = nullptr) const;
 };
 
 // A device that answered a probe: with the register's value, or with an exception code (an
-// exception reply proves a device just as well).
+// exception reply proves a device just as well, except a gateway's 0x0A and 0x0B: those say
+// that no device answered behind it).
 struct ScanHit
 {
     int address = 0;
@@ -41,6 +50,21 @@ struct ScanHit
     int stopBits = 1;
     int exceptionCode = 0; // 0: a normal reply
     quint16 value = 0;
+
+    // False for the gateway exceptions, which any address gets from a gateway on the line.
+    static bool provesDevice(int exceptionCode) { return exceptionCode != 0x0A && exceptionCode != 0x0B; }
+};
+
+// One address that answered, with every line setting that answered there in the order tried
+// (a device on a virtual line answers at any setting; on a real line some tolerate parities).
+struct FoundDevice
+{
+    int address = 0;
+    QVector<ScanHit> answers;
+
+    // The answer whose settings to take: the one at the settings in use (`baudRate`, `parity`
+    // a QSerialPort::Parity value) when they answered, otherwise the first.
+    const ScanHit &answerToUse(int baudRate, int parity) const;
 };
 
 // Runs a scan plan on a line of its own: the port must not be open elsewhere. Probes go out one
@@ -67,11 +91,15 @@ public:
     int currentAddress() const { return m_address; }
     int currentBaudRate() const;
     int currentParity() const;
+    // Every answer, in the order they came.
     const QVector<ScanHit> &hits() const { return m_hits; }
+    // The same by address: one entry per device.
+    const QMap<int, FoundDevice> &devices() const { return m_devices; }
     QString errorString() const { return m_error; }
 
 signals:
     void progressed(int position, int total);
+    // An answer: devices() already holds it, under its address.
     void found(const ScanHit &hit);
     void finished(DeviceScanner::Finish finish);
 
@@ -89,6 +117,7 @@ private:
     int m_address = 0;
     int m_position = 0;
     QVector<ScanHit> m_hits;
+    QMap<int, FoundDevice> m_devices;
     QString m_error;
 };
 

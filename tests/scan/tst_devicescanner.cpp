@@ -17,9 +17,11 @@ private slots:
 
     void plans_data();
     void plans();
+    void probeTimeout();
 
     void findsTheOneDevice_data();
     void findsTheOneDevice();
+    void oneEntryPerAddress();
     void cancelStopsTheScan();
     void missingPortFails();
 
@@ -76,6 +78,7 @@ void TestDeviceScanner::plans_data()
     QTest::newRow("whole range, one setting") << 1 << 247 << 1 << 1 << 100 << 247;
     QTest::newRow("three rates, two parities") << 1 << 247 << 3 << 2 << 100 << 1482;
     QTest::newRow("broadcast address refused") << 0 << 10 << 1 << 1 << 100 << -1;
+    QTest::newRow("address 248 refused") << 1 << 248 << 1 << 1 << 100 << -1;
     QTest::newRow("range backwards refused") << 20 << 10 << 1 << 1 << 100 << -1;
     QTest::newRow("no baud rate refused") << 1 << 247 << 0 << 1 << 100 << -1;
     QTest::newRow("timeout too short refused") << 1 << 247 << 1 << 1 << 5 << -1;
@@ -114,6 +117,14 @@ void TestDeviceScanner::plans()
     }
 }
 
+void TestDeviceScanner::probeTimeout()
+{
+    // 100 ms, and the probe's and its reply's 15 characters of 11 bits, rounded up.
+    QCOMPARE(ScanPlan().probeTimeoutMs(1200), 238);
+    QCOMPARE(ScanPlan().probeTimeoutMs(9600), 118);
+    QCOMPARE(ScanPlan().probeTimeoutMs(115200), 102);
+}
+
 void TestDeviceScanner::findsTheOneDevice_data()
 {
     QTest::addColumn<QStringList>("simArgs");
@@ -124,6 +135,9 @@ void TestDeviceScanner::findsTheOneDevice_data()
     QTest::newRow("normal reply") << QStringList{ "--static", "--address", "17" } << 0 << 5196;
     QTest::newRow("exception reply proves a device")
             << QStringList{ "--static", "--address", "17", "--exception", "0:2" } << 2 << 0;
+    // What a gateway answers for a device that did not: no device (nor is 0x0A).
+    QTest::newRow("gateway exception 0x0B is none")
+            << QStringList{ "--static", "--address", "17", "--exception", "0:11" } << -1 << 0;
 }
 
 void TestDeviceScanner::findsTheOneDevice()
@@ -148,7 +162,10 @@ void TestDeviceScanner::findsTheOneDevice()
     QCOMPARE(progressed.last().at(0).toInt(), 30);
     QCOMPARE(progressed.last().at(1).toInt(), 30);
 
-    QCOMPARE(found.count(), 1);
+    QCOMPARE(found.count(), exceptionCode < 0 ? 0 : 1);
+    QCOMPARE(scanner.devices().size(), found.count());
+    if (exceptionCode < 0)
+        return;
     QCOMPARE(scanner.hits().size(), 1);
     const ScanHit hit = scanner.hits().first();
     QCOMPARE(hit.address, 17);
@@ -168,6 +185,24 @@ void TestDeviceScanner::findsTheOneDevice()
     // The scan left the port free.
     QSerialPort port(m_sim->clientPort());
     QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+}
+
+void TestDeviceScanner::oneEntryPerAddress()
+{
+    // A pty passes bytes at any setting: the sensor answers at both rates.
+    QVERIFY2(m_sim->start({ "--static", "--address", "17" }), qPrintable(m_sim->errorString()));
+    DeviceScanner scanner;
+    QSignalSpy finished(&scanner, &DeviceScanner::finished);
+    ScanPlan plan = planFor(16, 18);
+    plan.baudRates = { 9600, 115200 };
+    QVERIFY(scanner.start(plan));
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(scanner.devices().keys(), QList<int>{ 17 });
+    const FoundDevice device = scanner.devices().value(17);
+    QCOMPARE(device.answers.size(), 2);
+    // The settings in use when they answered, else the first that did.
+    QCOMPARE(device.answerToUse(115200, QSerialPort::NoParity).baudRate, 115200);
+    QCOMPARE(device.answerToUse(115200, QSerialPort::EvenParity).baudRate, 9600);
 }
 
 void TestDeviceScanner::cancelStopsTheScan()

@@ -22,6 +22,7 @@ private slots:
     void cleanup();
 
     void findsAndUsesTheDevice();
+    void offersTheRateInUse();
     void cancelAndClose();
 
 private:
@@ -100,7 +101,7 @@ void TestScanDialog::findsAndUsesTheDevice()
     QCOMPARE(plan.timeoutMs, 100);
     QVERIFY(widget<QCheckBox>(dialog, "checkBox_baud9600")->isChecked());
     QVERIFY(widget<QCheckBox>(dialog, "checkBox_parityEven")->isChecked());
-    widget<QCheckBox>(dialog, "checkBox_baud9600")->setChecked(false);
+    // The sensor answers at any setting of the pty: one row for both rates.
     widget<QCheckBox>(dialog, "checkBox_parityEven")->setChecked(false);
     widget<QCheckBox>(dialog, "checkBox_baud115200")->setChecked(true);
     widget<QCheckBox>(dialog, "checkBox_parityNone")->setChecked(true);
@@ -113,8 +114,8 @@ void TestScanDialog::findsAndUsesTheDevice()
     QStringList texts;
     for (int column = 0; column < found->columnCount(); ++column)
         texts << found->item(0, column)->text();
-    QCOMPARE(texts, QStringList({ "17", "115200", "None", "1", "正常应答，寄存器 0 = 5196" }));
-    QCOMPARE(widget<QProgressBar>(dialog, "progressBar")->value(), 30);
+    QCOMPARE(texts, QStringList({ "17", "9600 None, 115200 None", "1", "正常应答，寄存器 0 = 5196" }));
+    QCOMPARE(widget<QProgressBar>(dialog, "progressBar")->value(), 60);
     QCOMPARE(widget<QLabel>(dialog, "label_progress")->text(),
              QStringLiteral("扫描完成，已找到 1 台设备"));
 
@@ -122,16 +123,17 @@ void TestScanDialog::findsAndUsesTheDevice()
     QVERIFY(!use->isEnabled());
     found->selectRow(0);
     QVERIFY(use->isEnabled());
+    // 9600 Even in use did not answer: the first setting that did.
     use->click();
 
     QCOMPARE(MyConfig::serialName, m_sim->clientPort());
-    QCOMPARE(MyConfig::serialBaudrate, 115200);
+    QCOMPARE(MyConfig::serialBaudrate, 9600);
     QCOMPARE(MyConfig::serialParity, QStringLiteral("None"));
     QCOMPARE(MyConfig::serialStopbits, QStringLiteral("1"));
     QCOMPARE(m_fixture->deviceAddr->text(), QStringLiteral("17"));
     // The serial port dialog would have stored its old selections over these: it is gone.
     QVERIFY(m_fixture->window()->findChildren<MySerialPort *>().isEmpty());
-    QCOMPARE(MyConfig::serialBaudrate, 115200);
+    QCOMPARE(MyConfig::serialBaudrate, 9600);
 
     // The window now reads the device it found.
     m_fixture->setReadWindow(0, 3);
@@ -143,6 +145,16 @@ void TestScanDialog::findsAndUsesTheDevice()
     // The settings file written at exit keeps them.
     m_fixture->destroy();
     QCOMPARE(MyConfig::deviceAddr, 17);
+}
+
+void TestScanDialog::offersTheRateInUse()
+{
+    // A rate that no list has gets a box of its own, ticked; the fast rates are offered too.
+    MyConfig::serialBaudrate = 250000;
+    m_fixture->create(true);
+    ScanDialog *dialog = openDialog();
+    QVERIFY(dialog && widget<QCheckBox>(dialog, "checkBox_baud921600"));
+    QCOMPARE(dialog->plan().baudRates, QVector<int>{ 250000 });
 }
 
 void TestScanDialog::cancelAndClose()
