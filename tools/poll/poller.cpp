@@ -232,7 +232,7 @@ void Poller::onReply(const ReplyOutcome &outcome)
     ++m_polls;
     if (outcome.kind == RequestKind::Read && outcome.result == ReplyOutcome::Result::Normal) {
         ++m_reads;
-        m_recorder.record(outcome.unit);
+        m_recorder.record(m_table.applyReply(outcome.unit, m_plan.start, m_plan.count));
     }
     if (!m_running) // the recording failed
         return;
