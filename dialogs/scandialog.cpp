@@ -2,7 +2,6 @@
 #include "ui_scandialog.h"
 
 #include "lineoptions.h"
-#include "modbustext.h"
 #include "myconfig.h"
 
 #include <QCheckBox>

@@ -196,7 +196,7 @@ void tst_Poll::silentDeviceReadsNothing()
     QVERIFY2(sim.start({ "--static", "--address", "17" }), qPrintable(sim.errorString()));
     const Run run = poll(baseArguments(sim.clientPort()) + QStringList{ "--polls", "1" });
     QCOMPARE(run.status, 3);
-    QVERIFY2(run.err.startsWith("rurodur-poll: nothing was read: no normal reply from device 1 to 1 requests\n"),
+    QVERIFY2(run.err.startsWith("rurodur-poll: nothing was read: no normal reply from device 1 to 1 request\n"),
              qPrintable(run.err));
 }
 

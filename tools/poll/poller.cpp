@@ -253,9 +253,11 @@ void Poller::finish(int exitStatus, const QString &givenReason)
     QString reason = givenReason;
     if (exitStatus == PollStatus::read && m_reads == 0) {
         exitStatus = PollStatus::nothingRead;
-        reason = QStringLiteral("nothing was read: no normal reply from device %1 to %2 requests")
+        const qint64 requests = m_statistics.counts().requests;
+        reason = QStringLiteral("nothing was read: no normal reply from device %1 to %2 request%3")
                          .arg(m_plan.server)
-                         .arg(m_statistics.counts().requests);
+                         .arg(requests)
+                         .arg(requests == 1 ? QString() : QStringLiteral("s"));
     }
     m_progress.stop();
     m_deadline.stop();
