@@ -26,20 +26,14 @@ struct NumberOption
     qint64 maximum;
 };
 
-QStringList lowerTexts(const QVector<LineOptions::Option> &options)
+// "none, even, odd, space or mark": the options' texts as the command line takes them.
+QString optionList(const QVector<LineOptions::Option> &options)
 {
     QStringList texts;
     for (const LineOptions::Option &option : options)
         texts << option.text.toLower();
-    return texts;
-}
-
-// "a, b or c"
-QString alternatives(const QStringList &texts)
-{
-    if (texts.size() < 2)
-        return texts.join(QString());
-    return texts.mid(0, texts.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ") + texts.last();
+    const QString last = texts.takeLast();
+    return texts.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
 } // namespace
@@ -92,7 +86,7 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
         result.parity = parityValueOf(text, Qt::CaseInsensitive);
         if (parityTextOf(result.parity).isEmpty()) {
             *error = QStringLiteral("--parity: '%1' is not %2")
-                             .arg(text, alternatives(lowerTexts(LineOptions::parities())));
+                             .arg(text, optionList(LineOptions::parities()));
             return PollCommand::BadArguments;
         }
     }
@@ -101,7 +95,7 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
         result.stopBits = stopBitsValueOf(text.trimmed());
         if (stopBitsTextOf(result.stopBits).isEmpty()) {
             *error = QStringLiteral("--stop: '%1' is not %2")
-                             .arg(text, alternatives(lowerTexts(LineOptions::stopBits())));
+                             .arg(text, optionList(LineOptions::stopBits()));
             return PollCommand::BadArguments;
         }
     }
