@@ -146,6 +146,7 @@ private:
     {
         int first = -1;
         int last = -1;
+        bool lengths = false; // a text got longer or shorter
     };
     ChangedRows changedRows;
     QTimer tableRepaint;
