@@ -67,3 +67,19 @@ void SonicDisplay::setMaxDistance(quint16 value)
 {
     ui->lcdNumber_maxDistance->display(int(value));
 }
+
+void SonicDisplay::showReadings(const QVector<SensorRegisters::Reading> &readings)
+{
+    using Field = SensorRegisters::Field;
+    for (const SensorRegisters::Reading &reading : readings) {
+        switch (reading.field) {
+        case Field::FlightTime: setFlightTime(reading.value); break;
+        case Field::Temperature: setTemperature(reading.value); break;
+        case Field::Distance: setDistance(reading.value); break;
+        case Field::BottomLimit: setBotDistance(reading.value); break;
+        case Field::TopLimit: setTopDistance(reading.value); break;
+        case Field::MinDistance: setMinDistance(reading.value); break;
+        case Field::MaxDistance: setMaxDistance(reading.value); break;
+        }
+    }
+}

@@ -1,6 +1,8 @@
 #ifndef SONICDISPLAY_H
 #define SONICDISPLAY_H
 
+#include "sensorregisters.h"
+
 #include <QDialog>
 
 QT_BEGIN_NAMESPACE
@@ -18,6 +20,9 @@ class SonicDisplay : public QDialog
 public:
     explicit SonicDisplay(QWidget *parent = nullptr);
     ~SonicDisplay() override;
+
+    // The sensor's fields a reply brought; each changes only its own display.
+    void showReadings(const QVector<SensorRegisters::Reading> &readings);
 
     // Each takes one raw register value and changes only its own display.
     void setDistance(quint16 value);

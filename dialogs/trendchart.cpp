@@ -143,9 +143,9 @@ void TrendChart::removePlot(int index)
     m_plots.remove(index);
 }
 
-void TrendChart::takeReply(const QModbusDataUnit &unit, const ProtocolTable &table, qint64 timeMs)
+void TrendChart::takeReply(const DecodedReply &reply, qint64 timeMs)
 {
-    m_recorder.feed(unit, table, timeMs);
+    m_recorder.feed(reply, timeMs);
 }
 
 void TrendChart::applyResolution()

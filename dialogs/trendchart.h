@@ -45,7 +45,7 @@ public:
     void addRows(QModbusDataUnit::RegisterType area, const QList<int> &rows,
                  const ProtocolTable &table);
     // Records the traced registers of a reply that the register table shows.
-    void takeReply(const QModbusDataUnit &unit, const ProtocolTable &table, qint64 timeMs);
+    void takeReply(const DecodedReply &reply, qint64 timeMs);
 
     const TrendRecorder &recorder() const { return m_recorder; }
     QtCharts::QChart *chart() const { return m_chart; }

@@ -63,22 +63,23 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::tableSelectionChanged);
     connect(ui->tableWidget, &QTableWidget::itemChanged, this, &MainWindow::tableItemChanged);
 
+    tableRepaint.setSingleShot(true);
+    connect(&tableRepaint, &QTimer::timeout, this, &MainWindow::repaintTable);
+    sinceTableRepaint.start();
+
     protocolFile = MyConfig::protocolFile;
-    deviceAddr = MyConfig::deviceAddr;
     regsAddrRead = MyConfig::regsAddrRead;
     regsLenRead = MyConfig::regsLenRead;
     regsAddrWrite = MyConfig::regsAddrWrite;
     regsLenWrite = MyConfig::regsLenWrite;
-    period = MyConfig::period;
-    regsType = MyConfig::regsType;
 
     ui->lineEdit_protocolFile->setText(protocolFile);
-    ui->lineEdit_deviceAddr->setText(QString::number(deviceAddr));
+    ui->lineEdit_deviceAddr->setText(QString::number(MyConfig::deviceAddr));
     ui->lineEdit_regsAddrRead->setText(QString::number(regsAddrRead));
     ui->lineEdit_regsLenRead->setText(QString::number(regsLenRead));
     ui->lineEdit_regsAddrWrite->setText(QString::number(regsAddrWrite));
     ui->lineEdit_regsLenWrite->setText(QString::number(regsLenWrite));
-    ui->lineEdit_period->setText(QString::number(period));
+    ui->lineEdit_period->setText(QString::number(MyConfig::period));
 
     if (MyConfig::isRepeat)
         ui->checkBox_repeat->setChecked(true);
@@ -87,8 +88,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->comboBox_regsType->addItems(MyXlsx::listSheets(protocolFile));
     // The stored area, when it is another sheet of this workbook; a stored area that names the
     // first sheet must not resolve it a second time.
-    if (ui->comboBox_regsType->findData(regsType, Qt::DisplayRole) != 0)
-        ui->comboBox_regsType->setCurrentText(regsType);
+    if (ui->comboBox_regsType->findData(MyConfig::regsType, Qt::DisplayRole) != 0)
+        ui->comboBox_regsType->setCurrentText(MyConfig::regsType);
 
     if (MyConfig::selectEnable)
         ui->pushButton_selectEnable->setChecked(true);

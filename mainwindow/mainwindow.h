@@ -1,11 +1,13 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QModbusDataUnit>
 #include <QModbusDevice>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -30,6 +32,7 @@ class ScanDialog;
 class SonicDisplay;
 class TrendChart;
 class TrafficMonitor;
+struct DecodedReply;
 struct ReadPlan;
 struct ReplyOutcome;
 struct ScannedDevice;
@@ -97,13 +100,12 @@ private:
     void refuseRead(const QString &reason);
     void showSent();
 
-    // Replies (replies.cpp) and the distance display feed (auxwindows.cpp).
+    // Replies (replies.cpp).
     void showReply(const ReplyOutcome &outcome);
-    void feedSonicDisplay(const QModbusDataUnit &unit);
-    void showReplyInTable(const QModbusDataUnit &unit);
+    void showReplyInTable(const DecodedReply &reply);
+    void repaintTable();
 
     // Trend chart (trend.cpp) and device scan (scan.cpp).
-    void feedTrendChart(const QModbusDataUnit &unit);
     void addSelectedRowsToTrend();
     void useScannedDevice(const ScannedDevice &device);
 
@@ -112,6 +114,8 @@ private:
     void showStatistics();
     void showRecordingState();
     void recordingFailed();
+    // The recorded columns no longer mean what they meant: the recording ends.
+    void endRecordingForChange();
 
     // Protocol table (protocoltable.cpp): the widget mirrors the model.
     void fillTable();
@@ -136,13 +140,20 @@ private:
     QLabel *recordingLabel = nullptr;
 
     QString protocolFile;
-    QString regsType;
-    int deviceAddr = 0;
     int regsAddrRead = 0;
     int regsLenRead = 0;
     int regsAddrWrite = 0;
     int regsLenWrite = 0;
-    int period = 0;
+
+    // Rows whose cells changed since the table was last repainted, and the repaint's timer.
+    struct ChangedRows
+    {
+        int first = -1;
+        int last = -1;
+    };
+    ChangedRows changedRows;
+    QTimer tableRepaint;
+    QElapsedTimer sinceTableRepaint;
 
     // Set while the window itself writes table cells, so only the user's edits reach the model.
     bool fillingTable = false;

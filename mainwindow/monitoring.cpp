@@ -34,10 +34,6 @@ void MainWindow::setupMonitoring()
 
     csvRecorder = new CsvRecorder(this);
     csvRecorder->setObjectName(QStringLiteral("csvRecorder"));
-    connect(session, &ModbusSession::replyHandled, csvRecorder, [this](const ReplyOutcome &outcome) {
-        if (outcome.kind == RequestKind::Read && outcome.result == ReplyOutcome::Result::Normal)
-            csvRecorder->record(outcome.unit);
-    });
     // Queued: the warning box must not open inside the client's handling of a reply.
     connect(csvRecorder, &CsvRecorder::failed, this, &MainWindow::recordingFailed, Qt::QueuedConnection);
 
@@ -111,6 +107,15 @@ void MainWindow::on_actionrecordStop_triggered()
 {
     csvRecorder->stop();
     showRecordingState();
+}
+
+void MainWindow::endRecordingForChange()
+{
+    if (!csvRecorder->isRecording())
+        return;
+    csvRecorder->stop();
+    showRecordingState();
+    ui->statusbar->showMessage(tr("记录已停止：寄存器区域或协议表已更改"));
 }
 
 void MainWindow::recordingFailed()

@@ -24,6 +24,8 @@ void MainWindow::resolveProtocol()
         ui->statusbar->showMessage(tr("解析失败：%1").arg(reason));
         return;
     }
+    // Other rows, other rules: the recorded columns would change their meaning.
+    endRecordingForChange();
     fillTable();
 
     const QList<int> refused = protocolTable->refusedRules();
@@ -45,6 +47,8 @@ void MainWindow::fillTable()
     const int rows = protocolTable->rowCount();
     const int columns = protocolTable->columnCount();
     const QScopedValueRollback<bool> filling(fillingTable, true);
+    // The whole table is painted anew; changes waiting for a repaint are part of it.
+    changedRows = ChangedRows();
     table->setRowCount(rows);
     table->setColumnCount(columns);
     if (columns == 0)

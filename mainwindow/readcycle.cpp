@@ -89,7 +89,7 @@ void MainWindow::on_checkBox_repeat_stateChanged(int arg1)
 
 void MainWindow::on_lineEdit_period_editingFinished()
 {
-    period = ui->lineEdit_period->text().toInt(nullptr, 10);
+    const int period = ui->lineEdit_period->text().toInt(nullptr, 10);
     if (period > 10)
         session->setCycleInterval(period);
 }

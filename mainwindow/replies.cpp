@@ -2,15 +2,45 @@
 #include "ui_mainwindow.h"
 
 #include "autosizehold.h"
+#include "csvrecorder.h"
+#include "logging.h"
 #include "modbussession.h"
-#include "modbustext.h"
 #include "myconfig.h"
 #include "mytool.h"
 #include "protocoltable.h"
+#include "sensorregisters.h"
+#include "sonicdisplay.h"
+#include "trendchart.h"
 
 #include <QBrush>
+#include <QDateTime>
 #include <QScopedValueRollback>
 #include <QTableWidgetItem>
+
+namespace {
+
+// A repaint of the table at most this often, however fast replies come: about a screen frame
+// or two. A person sees no difference; a fast read cycle loses no time to painting.
+constexpr int tableRepaintMs = 25;
+
+// Sets the cell's text or background; true when it changed.
+bool setCellText(QTableWidgetItem *item, const QString &text)
+{
+    if (!item || item->text() == text)
+        return false;
+    item->setText(text);
+    return true;
+}
+
+bool setCellBackground(QTableWidgetItem *item, Qt::GlobalColor color)
+{
+    if (!item || item->background() == QBrush(color))
+        return false;
+    item->setBackground(QBrush(color));
+    return true;
+}
+
+} // namespace
 
 // Runs for every reply the session has handled.
 void MainWindow::modbusReadReadySlot()
@@ -45,51 +75,68 @@ void MainWindow::showReply(const ReplyOutcome &outcome)
     }
     ui->statusbar->showMessage(tr("通讯：数据回复，正常"));
     ui->lineEdit_period->setStyleSheet(QStringLiteral("background-color:white"));
-    if (unit.registerType() == QModbusDataUnit::InputRegisters
-        || unit.registerType() == QModbusDataUnit::HoldingRegisters)
-        feedSonicDisplay(unit);
-    showReplyInTable(unit);
-    feedTrendChart(unit);
+
+    // Decoded once; the table, the distance display, the trend and the recording all take it.
+    const DecodedReply reply = protocolTable->applyReply(unit, regsAddrRead, regsLenRead);
+    showReplyInTable(reply);
+    if (sonicDisplay)
+        sonicDisplay->showReadings(SensorRegisters::readingsOf(reply));
+    if (trendChart)
+        trendChart->takeReply(reply, QDateTime::currentMSecsSinceEpoch());
+    if (outcome.kind == RequestKind::Read)
+        csvRecorder->record(reply);
 }
 
-void MainWindow::showReplyInTable(const QModbusDataUnit &unit)
+void MainWindow::showReplyInTable(const DecodedReply &reply)
 {
-    const QVector<ProtocolTable::RowUpdate> updates =
-            protocolTable->applyReply(unit, regsAddrRead, regsLenRead);
-    if (updates.isEmpty())
-        return;
-
     QTableWidget *table = ui->tableWidget;
-    QAbstractItemModel *model = table->model();
     const ProtocolTable::Roles &roles = protocolTable->roles();
-    // The auto-sized value columns size themselves once for the whole reply.
-    const AutoSizeHold hold(table->horizontalHeader());
     const QScopedValueRollback<bool> filling(fillingTable, true);
-    // Every cell change would otherwise be announced on its own, and the view would work out
-    // each cell's rectangle and repaint region; the reply's rows are announced once instead.
-    QSignalBlocker quiet(model);
-    for (const ProtocolTable::RowUpdate &update : updates) {
+    // The cells take the reply's texts now, silently: the view hears of the rows that changed
+    // at its next repaint (repaintTable), so a burst of replies costs one repaint.
+    const QSignalBlocker quiet(table->model());
+    for (const DecodedRegister &decoded : reply.registers) {
+        if (!decoded.inTable)
+            break; // in address order: the rest lies past the table too
+        const int row = decoded.address;
+        bool changed = false;
         if (roles.hex >= 0) {
-            if (QTableWidgetItem *item = table->item(update.row, roles.hex)) {
-                if (!update.hexChanged) {
-                    item->setBackground(QBrush(Qt::white));
-                } else {
-                    if (MyConfig::changeWarnEnable)
-                        item->setBackground(QBrush(Qt::green));
-                    item->setText(update.hex);
-                }
+            QTableWidgetItem *item = table->item(row, roles.hex);
+            if (!decoded.hexChanged) {
+                changed |= setCellBackground(item, Qt::white);
+            } else {
+                if (MyConfig::changeWarnEnable)
+                    changed |= setCellBackground(item, Qt::green);
+                changed |= setCellText(item, decoded.hex);
             }
         }
-        if (roles.dec >= 0) {
-            if (QTableWidgetItem *item = table->item(update.row, roles.dec))
-                item->setText(update.dec);
-        }
-        if (roles.display >= 0) {
-            if (QTableWidgetItem *item = table->item(update.row, roles.display))
-                item->setText(update.display);
+        if (roles.dec >= 0)
+            changed |= setCellText(table->item(row, roles.dec), decoded.dec);
+        if (roles.display >= 0)
+            changed |= setCellText(table->item(row, roles.display), decoded.display);
+        if (changed) {
+            changedRows.first = changedRows.first < 0 ? row : qMin(changedRows.first, row);
+            changedRows.last = qMax(changedRows.last, row);
         }
     }
-    quiet.unblock();
-    emit model->dataChanged(model->index(updates.first().row, 0),
-                            model->index(updates.last().row, model->columnCount() - 1));
+    if (changedRows.first >= 0 && !tableRepaint.isActive())
+        tableRepaint.start(qMax<qint64>(0, tableRepaintMs - sinceTableRepaint.elapsed()));
+}
+
+void MainWindow::repaintTable()
+{
+    if (changedRows.first < 0)
+        return;
+    QTableWidget *table = ui->tableWidget;
+    QAbstractItemModel *model = table->model();
+    const int last = qMin(changedRows.last, model->rowCount() - 1);
+    const int first = changedRows.first;
+    changedRows = ChangedRows();
+    sinceTableRepaint.start();
+    if (first > last || model->columnCount() == 0)
+        return; // the table was rebuilt meanwhile and painted whole
+    // The auto-sized value columns size themselves once for all these rows.
+    const AutoSizeHold hold(table->horizontalHeader());
+    const QScopedValueRollback<bool> filling(fillingTable, true);
+    emit model->dataChanged(model->index(first, 0), model->index(last, model->columnCount() - 1));
 }

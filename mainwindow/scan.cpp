@@ -29,11 +29,12 @@ void MainWindow::useScannedDevice(const ScannedDevice &device)
     MyConfig::serialBaudrate = device.baudRate;
     MyConfig::serialParity = device.parity;
     MyConfig::serialStopbits = device.stopBits;
-    deviceAddr = device.address;
     ui->lineEdit_deviceAddr->setText(QString::number(device.address));
     ui->statusbar->showMessage(tr("已选用设备：%1，地址 %2，%3 bps，校验 %4，停止位 %5")
                                        .arg(device.portName)
                                        .arg(device.address)
                                        .arg(device.baudRate)
                                        .arg(device.parity, device.stopBits));
+    // Another device: what is being recorded would mix two devices under one header.
+    endRecordingForChange();
 }

@@ -36,9 +36,3 @@ void MainWindow::addSelectedRowsToTrend()
     std::sort(rows.begin(), rows.end());
     trendChart->addRows(area, rows, *protocolTable);
 }
-
-void MainWindow::feedTrendChart(const QModbusDataUnit &unit)
-{
-    if (trendChart)
-        trendChart->takeReply(unit, *protocolTable, QDateTime::currentMSecsSinceEpoch());
-}

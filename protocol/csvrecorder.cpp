@@ -86,7 +86,6 @@ bool CsvRecorder::start(QIODevice *device, const ProtocolTable *table, const Win
 
 bool CsvRecorder::begin(const ProtocolTable *table, const Window &window)
 {
-    m_table = table;
     m_window = window;
     m_lines = 0;
     const QByteArray header = QByteArray(byteOrderMark)
@@ -109,20 +108,16 @@ void CsvRecorder::stop()
     m_device = nullptr;
 }
 
-void CsvRecorder::record(const QModbusDataUnit &unit, const QDateTime &time)
+void CsvRecorder::record(const DecodedReply &reply, const QDateTime &time)
 {
-    if (!m_device || !m_table || unit.registerType() != m_window.area)
+    if (!m_device || reply.area != m_window.area)
         return;
     QStringList fields;
     fields.reserve(m_window.count + 1);
     fields.append(timeText(time));
-    const qint64 first = unit.startAddress();
-    const qint64 end = first + unit.values().size();
     for (qint64 address = m_window.start; address < qint64(m_window.start) + m_window.count; ++address) {
-        if (address >= first && address < end)
-            fields.append(m_table->decodeAt(unit, int(address - first)));
-        else
-            fields.append(QString());
+        const DecodedRegister *decoded = reply.find(int(address));
+        fields.append(decoded ? decoded->display : QString());
     }
     if (!writeLine(csvLine(fields))) {
         qCDebug(lcProtocol) << "recording stopped:" << m_path << m_errorString;

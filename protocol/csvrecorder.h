@@ -5,13 +5,13 @@
 #include <QFile>
 #include <QModbusDataUnit>
 #include <QObject>
-#include <QPointer>
 #include <QStringList>
 
 class ProtocolTable;
+struct DecodedReply;
 
 // Records read replies as CSV, one line per reply: the local time with milliseconds, then the
-// decoded text of every register of the recorded window (ProtocolTable::decodeAt), under a
+// display text of every register of the recorded window as the protocol table decoded it, under a
 // header naming each column by its address and, where the sheet has a "名称" column, the
 // row's name. UTF-8 with a byte-order mark, lines ending in CR LF. Each line goes to the file
 // in one write as soon as it is made, so a crash loses at most that line. A line that cannot
@@ -28,7 +28,7 @@ public:
         FileGone,    // the file is no longer where it was written (deleted, moved, folder gone)
     };
 
-    // What is recorded: reads of `area` over start .. start + count - 1, decoded by `table`.
+    // What is recorded: reads of `area` over start .. start + count - 1.
     struct Window
     {
         QModbusDataUnit::RegisterType area = QModbusDataUnit::Invalid;
@@ -45,8 +45,8 @@ public:
     static QByteArray csvLine(const QStringList &fields);
     static QString timeText(const QDateTime &time);
 
-    // Creates (or replaces) the file at `path` and writes the byte-order mark and the header;
-    // false with error() when either fails.
+    // Creates (or replaces) the file at `path` and writes the byte-order mark and the header
+    // (named from `table`); false with error() when either fails.
     bool start(const QString &path, const ProtocolTable *table, const Window &window);
     // The same on a device the caller has opened and keeps (standard output, say).
     bool start(QIODevice *device, const ProtocolTable *table, const Window &window);
@@ -54,9 +54,10 @@ public:
     void stop();
     bool isRecording() const { return m_device != nullptr; }
 
-    // Adds the line of one read reply. Replies of another area are not recorded; registers of
-    // the window that the reply does not hold get an empty field.
-    void record(const QModbusDataUnit &unit, const QDateTime &time = QDateTime::currentDateTime());
+    // Adds the line of one decoded read reply. Replies of another area are not recorded;
+    // registers of the window that the reply does not hold get an empty field.
+    void record(const DecodedReply &reply, const QDateTime &time = QDateTime::currentDateTime());
+    const Window &window() const { return m_window; }
 
     QString fileName() const { return m_path; }
     qint64 lineCount() const { return m_lines; }
@@ -75,7 +76,6 @@ private:
     QFile m_file;
     QIODevice *m_device = nullptr;
     QString m_path;
-    QPointer<const ProtocolTable> m_table;
     Window m_window;
     qint64 m_lines = 0;
     Error m_error = Error::None;

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -23,6 +24,41 @@ int decimalOf(const QString &text)
 QString fixedText(double v, int decimals)
 {
     return QStringLiteral("%1").arg(v / std::pow(10.0, decimals), 0, 'f', decimals);
+}
+
+const double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+std::optional<double> finite(double v)
+{
+    return std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+}
+
+// The number an integer shows in the rule's number form; none for the empty form.
+std::optional<double> numberOf(qint64 v, const RuleSpec &rule)
+{
+    switch (rule.number) {
+    case RuleSpec::Number::Empty:
+        return std::nullopt;
+    case RuleSpec::Number::Fixed:
+        return finite(double(v) / std::pow(10.0, rule.decimals));
+    case RuleSpec::Number::Hex:
+    case RuleSpec::Number::Decimal:
+        break;
+    }
+    return double(v);
+}
+
+// The number a map name shows, read as the rule's own numbers are written: hexadecimal digits
+// for a "HEX" rule, a decimal number otherwise. NaN when it is no number.
+double nameNumber(const QString &name, const RuleSpec &rule)
+{
+    bool ok = false;
+    double v = 0;
+    if (rule.number == RuleSpec::Number::Hex)
+        v = double(qint64(name.toULongLong(&ok, 16)));
+    else
+        v = name.toDouble(&ok);
+    return ok && std::isfinite(v) ? v : notANumber;
 }
 
 // An integer as the rule's number form says ("HEX" and the 32-bit types share the "type" key, so
@@ -43,26 +79,35 @@ QString numberText(qint64 v, const RuleSpec &rule)
     return QString::number(v);
 }
 
-QString wideNumberText(quint32 bits, const RuleSpec &rule)
+void setWideNumber(quint32 bits, const RuleSpec &rule, DecodedValue *decoded)
 {
     if (rule.wide == RuleSpec::Wide::F32) {
         float f;
         static_assert(sizeof f == sizeof bits, "IEEE 754 single precision");
         std::memcpy(&f, &bits, sizeof f);
         // NaN and the infinities show as such whatever the rule's number form.
-        if (std::isfinite(f) && rule.number == RuleSpec::Number::Empty)
-            return QString();
-        if (std::isfinite(f) && rule.number == RuleSpec::Number::Fixed)
-            return QStringLiteral("%1").arg(double(f), 0, 'f', rule.decimals);
-        return shortestFloatText(f);
+        if (!std::isfinite(f)) {
+            decoded->text = shortestFloatText(f);
+        } else if (rule.number == RuleSpec::Number::Empty) {
+            decoded->text.clear();
+        } else {
+            decoded->text = rule.number == RuleSpec::Number::Fixed
+                    ? QStringLiteral("%1").arg(double(f), 0, 'f', rule.decimals)
+                    : shortestFloatText(f);
+            // The number the text shows (0.9, not the float's 0.89999998): a plot and its
+            // table must agree.
+            decoded->number = decoded->text.toDouble();
+        }
+        return;
     }
 
     const qint64 v = rule.wide == RuleSpec::Wide::I32 ? qint64(qint32(bits)) : qint64(bits);
-    return numberText(v, rule);
+    decoded->text = numberText(v, rule);
+    decoded->number = numberOf(v, rule);
 }
 
-// A single register's value through the rule's bit range, sign and BCD, as text.
-QString registerNumberText(quint16 value, const RuleSpec &rule)
+// A single register's value through the rule's bit range, sign and BCD.
+qint32 registerNumber(quint16 value, const RuleSpec &rule)
 {
     qint32 v = value;
 
@@ -83,28 +128,34 @@ QString registerNumberText(quint16 value, const RuleSpec &rule)
             v = MyTool::bcdToDec(quint32(v));
         qCDebug(lcProtocol) << "BCD : " << v;
     }
-    return numberText(v, rule);
+    return v;
 }
 
-QString mappedText(const QString &t, const RuleSpec &rule)
+// Replaces the number text by its map name, if the rule names it.
+void applyMaps(const RuleSpec &rule, DecodedValue *decoded)
 {
+    const auto nameIt = [decoded](const QString &name, double number) {
+        decoded->text = name;
+        decoded->number = finite(number);
+    };
     switch (rule.maps) {
     case RuleSpec::Maps::Object: {
-        const auto name = rule.names.constFind(t);
+        const auto name = rule.names.constFind(decoded->text);
         if (name != rule.names.constEnd())
-            return *name;
-        return rule.hasOthers ? rule.others : t;
+            nameIt(*name, rule.nameNumbers.value(*name, notANumber));
+        else if (rule.hasOthers)
+            nameIt(rule.others, rule.othersNumber);
+        return;
     }
     case RuleSpec::Maps::Array: {
-        const int i = decimalOf(t);
+        const int i = decimalOf(decoded->text);
         if (i >= 0 && i < rule.arrayNames.size() && rule.arrayIsName.at(i))
-            return rule.arrayNames.at(i);
-        return t;
+            nameIt(rule.arrayNames.at(i), rule.arrayNumbers.at(i));
+        return;
     }
     case RuleSpec::Maps::None:
         break;
     }
-    return t;
 }
 
 } // namespace
@@ -232,14 +283,19 @@ RuleSpec compileRuleObject(const QJsonObject &rule)
         const QJsonValue others = names.value(QLatin1String("others"));
         spec.hasOthers = others.isString();
         spec.others = others.toString();
+        for (const QString &name : qAsConst(spec.names))
+            spec.nameNumbers.insert(name, nameNumber(name, spec));
+        spec.othersNumber = nameNumber(spec.others, spec);
     } else if (maps != rule.constEnd() && maps->isArray()) {
         spec.maps = RuleSpec::Maps::Array;
         const QJsonArray names = maps->toArray();
         spec.arrayNames.reserve(names.size());
         spec.arrayIsName.reserve(names.size());
+        spec.arrayNumbers.reserve(names.size());
         for (const QJsonValue &name : names) {
             spec.arrayNames.append(name.toString());
             spec.arrayIsName.append(name.isString());
+            spec.arrayNumbers.append(nameNumber(name.toString(), spec));
         }
     }
 
@@ -274,11 +330,41 @@ QString decodeValue(quint16 value, const CompiledRule &rule)
     return decodeValue(value, std::nullopt, rule);
 }
 
+namespace {
+
+DecodedValue applyRuleSpec(quint16 value, std::optional<quint16> next, const RuleSpec &rule)
+{
+    DecodedValue decoded;
+    if (rule.wide == RuleSpec::Wide::None) {
+        const qint32 v = registerNumber(value, rule);
+        decoded.text = numberText(v, rule);
+        decoded.number = numberOf(v, rule);
+    } else if (next) {
+        setWideNumber(combineRegisters(value, *next, rule.order), rule, &decoded);
+    } else {
+        decoded.text = missingNextText;
+        return decoded;
+    }
+    applyMaps(rule, &decoded);
+    if (rule.hasUnit)
+        decoded.text += rule.unit;
+    return decoded;
+}
+
+} // namespace
+
+DecodedValue decodeRegister(quint16 value, std::optional<quint16> next, const CompiledRule &rule)
+{
+    if (rule.shape == CompiledRule::Shape::Object)
+        return applyRuleSpec(value, next, rule.specs.first());
+    return DecodedValue{ decodeValue(value, next, rule), std::nullopt };
+}
+
 QString decodeValue(quint16 value, std::optional<quint16> next, const CompiledRule &rule)
 {
     switch (rule.shape) {
     case CompiledRule::Shape::Object:
-        return applyRule(value, next, rule.specs.first());
+        return applyRuleSpec(value, next, rule.specs.first()).text;
     case CompiledRule::Shape::Array: {
         QString t;
         for (const RuleSpec &spec : rule.specs)
@@ -303,17 +389,7 @@ QString applyRule(quint16 value, const RuleSpec &rule)
 
 QString applyRule(quint16 value, std::optional<quint16> next, const RuleSpec &rule)
 {
-    QString t;
-    if (rule.wide == RuleSpec::Wide::None)
-        t = registerNumberText(value, rule);
-    else if (next)
-        t = wideNumberText(combineRegisters(value, *next, rule.order), rule);
-    else
-        return missingNextText;
-    t = mappedText(t, rule);
-    if (rule.hasUnit)
-        t += rule.unit;
-    return t;
+    return applyRuleSpec(value, next, rule).text;
 }
 
 QString applyRule(quint16 value, const QJsonObject &rule)

@@ -42,6 +42,11 @@ struct RuleSpec
     QString others;
     QVector<QString> arrayNames;    // array maps
     QVector<bool> arrayIsName;      // false for an element that is not a string
+    // The number each name shows, worked out when the rule is compiled; NaN for a name that is
+    // not a number.
+    QHash<QString, double> nameNumbers;
+    double othersNumber = 0;
+    QVector<double> arrayNumbers;
 
     bool hasUnit = false;
     QString unit;
@@ -70,6 +75,16 @@ void parseRule(QString &text, QJsonDocument &rule);
 
 CompiledRule compileRule(const QJsonDocument &rule);
 RuleSpec compileRuleObject(const QJsonObject &rule);
+
+// A decoded register: the display text and, where the rule shows a number, that number (the
+// value before the unit is appended: a scaled or hexadecimal value, a float, a map name that is
+// a number). No number for an array rule, a name, an empty form, "--", NaN or an infinity.
+struct DecodedValue
+{
+    QString text;
+    std::optional<double> number;
+};
+DecodedValue decodeRegister(quint16 value, std::optional<quint16> next, const CompiledRule &rule);
 
 // The display text for a value: one rule object's text, or "[text] " per object of an array;
 // empty for a null document.

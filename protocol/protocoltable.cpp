@@ -5,6 +5,7 @@
 #include "myconfig.h"
 #include "mytool.h"
 #include "myxlsx.h"
+#include "readplan.h"
 
 #include <algorithm>
 
@@ -197,43 +198,49 @@ bool ProtocolTable::writeValues(int address, int count, QVector<quint16> *values
     return true;
 }
 
-QVector<ProtocolTable::RowUpdate> ProtocolTable::applyReply(const QModbusDataUnit &unit,
-                                                            int windowStart, int windowCount)
+DecodedReply ProtocolTable::applyReply(const QModbusDataUnit &unit, int windowStart,
+                                       int windowCount)
 {
-    QVector<RowUpdate> updates;
+    DecodedReply reply;
+    reply.area = unit.registerType();
     const QVector<quint16> values = unit.values();
+    const int valueCount = qMin(int(unit.valueCount()), values.size());
     const qint64 first = std::max<qint64>({ windowStart, unit.startAddress(), 0 });
     const qint64 end = std::min<qint64>({ qint64(windowStart) + windowCount,
-                                          qint64(unit.startAddress()) + values.size(), m_rowCount });
+                                          qint64(unit.startAddress()) + valueCount,
+                                          ReadPlan::addressSpace });
     if (first >= end)
-        return updates;
-    updates.reserve(int(end - first));
+        return reply;
+    reply.registers.resize(int(end - first));
     for (qint64 address = first; address < end; ++address) {
+        const int index = int(address - unit.startAddress());
+        DecodedRegister &decoded = reply.registers[int(address - first)];
+        decoded.address = int(address);
+        decoded.value = values.at(index);
+        decoded.hex = registerHexText(decoded.value);
+        decoded.dec = QString::number(decoded.value);
+        decoded.inTable = address < m_rowCount;
+        if (!decoded.inTable) {
+            decoded.display = decoded.dec;
+            continue;
+        }
         const int row = int(address);
-        const quint16 value = values.at(int(address - unit.startAddress()));
-        qCDebug(lcModbus) << "addr,value = " << row << value;
+        DecodedValue shown = decodeRegister(decoded.value, nextValue(values, valueCount, index),
+                                            m_rules.at(row));
+        decoded.display = std::move(shown.text);
+        decoded.number = shown.number;
+        qCDebug(lcModbus) << "addr,value = " << row << decoded.value;
 
-        RowUpdate update;
-        update.row = row;
         QStringList &texts = m_rows[row];
         if (m_roles.hex >= 0) {
-            update.hex = registerHexText(value);
-            update.hexChanged = texts.at(m_roles.hex) != update.hex;
-            if (update.hexChanged)
-                texts[m_roles.hex] = update.hex;
+            decoded.hexChanged = texts.at(m_roles.hex) != decoded.hex;
+            if (decoded.hexChanged)
+                texts[m_roles.hex] = decoded.hex;
         }
-        if (m_roles.dec >= 0) {
-            update.dec = QString::number(value);
-            texts[m_roles.dec] = update.dec;
-        }
-        if (m_roles.display >= 0) {
-            update.display = decodeValue(value,
-                                         nextValue(values, int(unit.valueCount()),
-                                                   int(address - unit.startAddress())),
-                                         m_rules.at(row));
-            texts[m_roles.display] = update.display;
-        }
-        updates.append(update);
+        if (m_roles.dec >= 0)
+            texts[m_roles.dec] = decoded.dec;
+        if (m_roles.display >= 0)
+            texts[m_roles.display] = decoded.display;
     }
-    return updates;
+    return reply;
 }

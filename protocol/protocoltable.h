@@ -9,6 +9,40 @@
 #include <QStringList>
 #include <QVector>
 
+#include <optional>
+
+// One register of a reply as every consumer needs it, decoded once: the table shows the texts,
+// the recorder writes the display text, the trend plots the number, the distance display takes
+// the raw value.
+struct DecodedRegister
+{
+    int address = 0;
+    quint16 value = 0;
+    QString hex;     // "0x000A"
+    QString dec;     // "10"
+    QString display; // the row's rule applied; the unsigned decimal value past the table's rows
+    std::optional<double> number; // what the rule shows as a number, before its unit
+    bool inTable = false;         // a row of the table stands for this register
+    bool hexChanged = false;      // the row's hex text differs from what it held before
+};
+
+// The registers of one read reply that lie inside the read window, in address order.
+struct DecodedReply
+{
+    QModbusDataUnit::RegisterType area = QModbusDataUnit::Invalid;
+    QVector<DecodedRegister> registers;
+
+    bool isEmpty() const { return registers.isEmpty(); }
+    // The register at `address`, or nullptr when the reply does not hold it.
+    const DecodedRegister *find(int address) const
+    {
+        if (registers.isEmpty())
+            return nullptr;
+        const qint64 index = qint64(address) - registers.constFirst().address;
+        return index >= 0 && index < registers.size() ? &registers.at(int(index)) : nullptr;
+    }
+};
+
 // The register table of one protocol sheet, without widgets: the sheet's header and rows as
 // texts, the row cap, the columns that take a role from their titles, and one compiled rule
 // per row. Row r stands for register address r. The window mirrors it in its table widget;
@@ -25,16 +59,6 @@ public:
         int hex = -1;     // "16进制": the raw value as 0x0000; editable, the value a write sends
         int dec = -1;     // "10进制": the raw value in decimal; read-only
         int address = -1; // "地址": the address as the author wrote it; never interpreted
-    };
-
-    // The texts one reply gives a row; an empty column index means the sheet has no such column.
-    struct RowUpdate
-    {
-        int row = 0;
-        QString hex;
-        QString dec;
-        QString display;
-        bool hexChanged = false; // the hex text differs from what the row held
     };
 
     // Rule texts longer than this are not decoded: the reply path must stay fast whatever a
@@ -90,9 +114,9 @@ public:
     // hex column. A count of 0 or less gives an empty list.
     bool writeValues(int address, int count, QVector<quint16> *values) const;
 
-    // Takes the values of a reply into the rows inside the read window (windowStart, windowCount)
-    // and returns what each row shows now, in address order.
-    QVector<RowUpdate> applyReply(const QModbusDataUnit &unit, int windowStart, int windowCount);
+    // Decodes each register of a reply inside the read window (windowStart, windowCount) once,
+    // takes the texts into the rows that stand for them and returns the decoded registers.
+    DecodedReply applyReply(const QModbusDataUnit &unit, int windowStart, int windowCount);
 
 signals:
     // After every successful load or setSheet.

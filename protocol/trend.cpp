@@ -97,30 +97,6 @@ TrendAxisRange niceTrendRange(double low, double high, int ticks)
     return range;
 }
 
-std::optional<double> trendNumberOf(const QString &text, const CompiledRule &rule)
-{
-    if (rule.shape != CompiledRule::Shape::Object)
-        return std::nullopt;
-    const RuleSpec &spec = rule.specs.first();
-    QString number = text;
-    if (spec.hasUnit && !spec.unit.isEmpty() && number.endsWith(spec.unit))
-        number.chop(spec.unit.size());
-    if (number.isEmpty())
-        return std::nullopt;
-
-    bool ok = false;
-    double value = 0;
-    if (spec.number == RuleSpec::Number::Hex) {
-        // Negative values are written as the 16 digits of their 64-bit two's complement.
-        value = double(qint64(number.toULongLong(&ok, 16)));
-    } else {
-        value = number.toDouble(&ok);
-    }
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 void TrendSeries::setResolution(qint64 shownSpanMs, int columns, qint64 keptMs)
 {
     m_shownSpanMs = qMax<qint64>(1, shownSpanMs);
@@ -202,18 +178,14 @@ int TrendRecorder::indexOf(QModbusDataUnit::RegisterType area, int address) cons
     return -1;
 }
 
-void TrendRecorder::feed(const QModbusDataUnit &unit, const ProtocolTable &table, qint64 timeMs)
+void TrendRecorder::feed(const DecodedReply &reply, qint64 timeMs)
 {
-    const qint64 count = qMin<qint64>(unit.valueCount(), unit.values().size());
     for (Trace &trace : m_traces) {
-        if (trace.area != unit.registerType() || trace.address >= table.rowCount())
+        if (trace.area != reply.area)
             continue;
-        const qint64 index = qint64(trace.address) - unit.startAddress();
-        if (index < 0 || index >= count)
-            continue;
-        const QString text = table.decodeAt(unit, int(index));
-        const std::optional<double> number = trendNumberOf(text, table.rule(trace.address));
-        trace.series.append(timeMs, number.value_or(trendGap));
+        const DecodedRegister *decoded = reply.find(trace.address);
+        if (decoded && decoded->inTable)
+            trace.series.append(timeMs, decoded->number.value_or(trendGap));
     }
 }
 

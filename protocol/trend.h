@@ -1,8 +1,6 @@
 #ifndef TREND_H
 #define TREND_H
 
-#include "decoding.h"
-
 #include <QModbusDataUnit>
 #include <QString>
 #include <QVector>
@@ -10,7 +8,7 @@
 #include <limits>
 #include <optional>
 
-class ProtocolTable;
+struct DecodedReply;
 
 // The recorded values of the trend chart, without widgets: one series of (time, number) points
 // per traced register, bounded in memory by thinning older points to what a chart can show.
@@ -43,11 +41,6 @@ struct TrendAxisRange
     int ticks = 2; // marks from low to high, both ends included
 };
 TrendAxisRange niceTrendRange(double low, double high, int ticks);
-
-// The number a display text shows: the text without its object rule's unit, read as a decimal
-// number (hexadecimal digits for a "HEX" rule). Nothing for any other text: a name, an array
-// rule's text, "--", an empty text, NaN or an infinity.
-std::optional<double> trendNumberOf(const QString &text, const CompiledRule &rule);
 
 // The points of one register. Points newer than the shown span (behind the newest point) are
 // thinned to that span's columns, older ones to the columns of the whole kept time; points
@@ -96,9 +89,9 @@ public:
     int indexOf(QModbusDataUnit::RegisterType area, int address) const;
     const QVector<Trace> &traces() const { return m_traces; }
 
-    // Records what each traced register of the reply's area shows, decoded by `table` as the
-    // register table decodes it.
-    void feed(const QModbusDataUnit &unit, const ProtocolTable &table, qint64 timeMs);
+    // Records the number each traced register of the reply's area shows; a register the reply
+    // holds without a number is a gap.
+    void feed(const DecodedReply &reply, qint64 timeMs);
 
     void setResolution(qint64 shownSpanMs, int columns, qint64 keptMs);
     // Points held by all series together.

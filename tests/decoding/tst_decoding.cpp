@@ -35,6 +35,8 @@ private slots:
     void malformedRules() { checkRow(); }
 
     void applyRuleOnObject();
+    void number_data();
+    void number();
 
 private:
     static void columns();
@@ -274,6 +276,57 @@ void TestDecoding::applyRuleOnObject()
     QCOMPARE(applyRule(0x1234, rule), QString("eighteen!"));
     QCOMPARE(applyRule(0x1334, rule), QString("19!"));
     QCOMPARE(applyRule(0x1234, QJsonObject()), QString("4660"));
+}
+
+// The number a rule shows, which the trend plots: worked out with the text, never read back
+// out of it.
+void TestDecoding::number_data()
+{
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<int>("raw");
+    QTest::addColumn<int>("next"); // -1: the reply ends with this register
+    QTest::addColumn<bool>("isNumber");
+    QTest::addColumn<double>("number");
+
+    QTest::newRow("plain decimal") << "{}" << 1234 << -1 << true << 1234.0;
+    QTest::newRow("scaled, unit left out") << R"({"dot":1,"unit":"mm"})" << 9000 << -1 << true << 900.0;
+    QTest::newRow("signed bit field") << R"({"bits":"0:7","signed":true})" << 0x12FE << -1 << true << -2.0;
+    QTest::newRow("BCD") << R"({"type":"BCD"})" << 0x1234 << -1 << true << 1234.0;
+    QTest::newRow("hex digits") << R"({"type":"HEX"})" << 255 << -1 << true << 255.0;
+    QTest::newRow("hex of a negative value") << R"({"type":"HEX","signed":true})" << 65535 << -1 << true << -1.0;
+    QTest::newRow("float with unit") << R"({"type":"F32","unit":"m"})" << 0x3F66 << 0x6666 << true << 0.9;
+    QTest::newRow("float, fixed decimals") << R"({"type":"F32","dot":1})" << 0x3F66 << 0x6666 << true << 0.9;
+    QTest::newRow("I32 scaled") << R"({"type":"I32","dot":2})" << 0xFFFF << 0xFF38 << true << -2.0;
+    QTest::newRow("map name that is a number") << R"({"maps":{"96":"9600"}})" << 96 << -1 << true << 9600.0;
+    QTest::newRow("value the map does not name") << R"({"maps":{"96":"9600"}})" << 7 << -1 << true << 7.0;
+    QTest::newRow("map name") << R"({"maps":{"1":"开"}})" << 1 << -1 << false << 0.0;
+    QTest::newRow("others name") << R"({"maps":{"1":"开","others":"未知"}})" << 2 << -1 << false << 0.0;
+    QTest::newRow("array maps name") << R"({"maps":["关","开"]})" << 1 << -1 << false << 0.0;
+    QTest::newRow("array rule") << R"([{},{"type":"HEX"}])" << 255 << -1 << false << 0.0;
+    QTest::newRow("NaN") << R"({"type":"F32"})" << 0x7FC0 << 0 << false << 0.0;
+    QTest::newRow("infinity") << R"({"type":"F32"})" << 0x7F80 << 0 << false << 0.0;
+    QTest::newRow("next register missing") << R"({"type":"U32"})" << 1 << -1 << false << 0.0;
+    QTest::newRow("empty number form") << R"({"dot":0,"unit":"V"})" << 5 << -1 << false << 0.0;
+}
+
+void TestDecoding::number()
+{
+    QFETCH(QString, rule);
+    QFETCH(int, raw);
+    QFETCH(int, next);
+    QFETCH(bool, isNumber);
+    QFETCH(double, number);
+
+    QJsonDocument document;
+    parseRule(rule, document);
+    const CompiledRule compiled = compileRule(document);
+    const std::optional<quint16> nextValue =
+            next < 0 ? std::nullopt : std::optional<quint16>(quint16(next));
+    const DecodedValue decoded = decodeRegister(quint16(raw), nextValue, compiled);
+    QCOMPARE(decoded.text, decodeValue(quint16(raw), nextValue, compiled));
+    QCOMPARE(decoded.number.has_value(), isNumber);
+    if (isNumber)
+        QCOMPARE(*decoded.number, number);
 }
 
 QTEST_GUILESS_MAIN(TestDecoding)

@@ -32,6 +32,12 @@ QModbusDataUnit holding(int start, const QVector<quint16> &values)
     return QModbusDataUnit(QModbusDataUnit::HoldingRegisters, start, values);
 }
 
+// A reply as the table decodes it for every consumer, its window the registers it holds.
+DecodedReply reply(ProtocolTable &table, const QModbusDataUnit &unit)
+{
+    return table.applyReply(unit, unit.startAddress(), int(unit.valueCount()));
+}
+
 } // namespace
 
 class tst_CsvRecorder : public QObject
@@ -78,11 +84,11 @@ void tst_CsvRecorder::recordsDecodedTexts()
     const QByteArray header = utf8Bom + "时间,1 温度,\"2 距离, 中心\",3\r\n";
     QCOMPARE(fileData(path), header); // in the file before the first reply
 
-    recorder.record(holding(0, { 5196, 25, 9000, 7 }), noon);
+    recorder.record(reply(table, holding(0, { 5196, 25, 9000, 7 })), noon);
     QCOMPARE(fileData(path), header + "2024-05-01 12:00:00.005,25℃,900.0mm,7\r\n"); // each line at once
-    recorder.record(QModbusDataUnit(QModbusDataUnit::InputRegisters, 1, QVector<quint16>{ 1, 2, 3 }), noon);
-    recorder.record(holding(2, { 8995 }), noon.addMSecs(250)); // holds register 2 only
-    recorder.record(holding(1, { 0xFFFF, 0, 0 }), noon.addSecs(1));
+    recorder.record(reply(table, QModbusDataUnit(QModbusDataUnit::InputRegisters, 1, QVector<quint16>{ 1, 2, 3 })), noon);
+    recorder.record(reply(table, holding(2, { 8995 })), noon.addMSecs(250)); // holds register 2 only
+    recorder.record(reply(table, holding(1, { 0xFFFF, 0, 0 })), noon.addSecs(1));
     recorder.stop();
     QCOMPARE(fileData(path), header + "2024-05-01 12:00:00.005,25℃,900.0mm,7\r\n"
                                       "2024-05-01 12:00:00.255,,899.5mm,\r\n"
@@ -113,9 +119,9 @@ void tst_CsvRecorder::failuresStopTheRecording()
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("day")));
     const QString path = dir.filePath(QStringLiteral("day/log.csv"));
     QVERIFY(recorder.start(path, &table, firstThree));
-    recorder.record(holding(0, { 1, 2, 3 }), noon);
+    recorder.record(reply(table, holding(0, { 1, 2, 3 })), noon);
     QVERIFY(QDir(dir.filePath(QStringLiteral("day"))).removeRecursively());
-    recorder.record(holding(0, { 1, 2, 3 }), noon);
+    recorder.record(reply(table, holding(0, { 1, 2, 3 })), noon);
     QCOMPARE(failed.count(), 1);
     QCOMPARE(recorder.error(), CsvRecorder::Error::FileGone);
     QVERIFY(!recorder.isRecording());
@@ -125,10 +131,10 @@ void tst_CsvRecorder::failuresStopTheRecording()
     QBuffer device;
     QVERIFY(device.open(QIODevice::WriteOnly));
     QVERIFY(recorder.start(&device, &table, firstThree));
-    recorder.record(holding(0, { 1, 2, 3 }), noon);
+    recorder.record(reply(table, holding(0, { 1, 2, 3 })), noon);
     device.close();
-    recorder.record(holding(0, { 4, 5, 6 }), noon);
-    recorder.record(holding(0, { 7, 8, 9 }), noon);
+    recorder.record(reply(table, holding(0, { 4, 5, 6 })), noon);
+    recorder.record(reply(table, holding(0, { 7, 8, 9 })), noon);
     QCOMPARE(failed.count(), 2);
     QCOMPARE(recorder.error(), CsvRecorder::Error::WriteFailed);
     QCOMPARE(recorder.lineCount(), qint64(1));

@@ -239,7 +239,7 @@ void tst_TableModel::emptySheet()
              QStringLiteral("7"));
     QVector<quint16> values;
     QVERIFY(!table.writeValues(0, 1, &values));
-    QVERIFY(table.applyReply(registers(0, { 7 }), 0, 1).isEmpty());
+    QVERIFY(!table.applyReply(registers(0, { 7 }), 0, 1).registers.constFirst().inTable);
 }
 
 void tst_TableModel::newSheetReplacesOld()

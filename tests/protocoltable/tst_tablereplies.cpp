@@ -151,21 +151,26 @@ void tst_TableReplies::applyReply()
     table.setText(2, 2, QStringLiteral("0x0007"));
     const QList<QStringList> before = table.rows();
 
-    const QVector<ProtocolTable::RowUpdate> updates =
-            table.applyReply(registers(start, values), windowStart,
-                             windowCount);
+    QVector<DecodedRegister> updates;
+    const DecodedReply reply = table.applyReply(registers(start, values), windowStart, windowCount);
+    for (const DecodedRegister &decoded : reply.registers) {
+        if (decoded.inTable)
+            updates.append(decoded);
+        else // past the rows: the unsigned decimal value
+            QCOMPARE(decoded.display, decoded.dec);
+    }
     QCOMPARE(updates.size(), rows.size());
     for (int i = 0; i < updates.size(); ++i) {
-        const ProtocolTable::RowUpdate &update = updates.at(i);
-        QCOMPARE(update.row, rows.at(i));
+        const DecodedRegister &update = updates.at(i);
+        QCOMPARE(update.address, rows.at(i));
         QCOMPARE(update.hex, hex.at(i));
         QCOMPARE(update.dec, dec.at(i));
         QCOMPARE(update.display, display.at(i));
         QCOMPARE(update.hexChanged, changed.at(i));
         // The model holds what the row shows now.
-        QCOMPARE(table.text(update.row, 2), hex.at(i));
-        QCOMPARE(table.text(update.row, 3), dec.at(i));
-        QCOMPARE(table.text(update.row, 4), display.at(i));
+        QCOMPARE(table.text(update.address, 2), hex.at(i));
+        QCOMPARE(table.text(update.address, 3), dec.at(i));
+        QCOMPARE(table.text(update.address, 4), display.at(i));
     }
     for (int r = 0; r < 10; ++r) {
         if (!rows.contains(r))
@@ -180,9 +185,9 @@ void tst_TableReplies::applyReplyMarksChanges()
     const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, 0, QVector<quint16>{ 1, 2 });
     const auto changes = [&] {
         QList<bool> marks;
-        const QVector<ProtocolTable::RowUpdate> updates = table.applyReply(unit, 0, 2);
-        for (const ProtocolTable::RowUpdate &update : updates)
-            marks << update.hexChanged;
+        const DecodedReply reply = table.applyReply(unit, 0, 2);
+        for (const DecodedRegister &decoded : reply.registers)
+            marks << decoded.hexChanged;
         return marks;
     };
 
@@ -200,15 +205,12 @@ void tst_TableReplies::applyReplyWithoutValueColumns()
     table.setSheet({ "地址", "JSON解析" }, { { "0", R"({"unit":"mm"})" }, { "1", "" } });
     const QList<QStringList> before = table.rows();
 
-    const QVector<ProtocolTable::RowUpdate> updates =
-            table.applyReply(registers(0, { 7, 8 }), 0, 2);
-    QCOMPARE(updates.size(), 2);
-    for (const ProtocolTable::RowUpdate &update : updates) {
-        QCOMPARE(update.hex, QString());
-        QVERIFY(!update.hexChanged);
-        QCOMPARE(update.dec, QString());
-        QCOMPARE(update.display, QString());
-    }
+    // The reply is decoded all the same (the recorder and the trend take it); the rows stay.
+    const DecodedReply reply = table.applyReply(registers(0, { 7, 8 }), 0, 2);
+    QCOMPARE(reply.registers.size(), 2);
+    QCOMPARE(reply.registers.at(0).display, QStringLiteral("7mm"));
+    QCOMPARE(reply.registers.at(0).number, std::optional<double>(7));
+    QVERIFY(!reply.registers.at(0).hexChanged);
     QCOMPARE(table.rows(), before);
 }
 

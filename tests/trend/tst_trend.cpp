@@ -16,8 +16,6 @@ private slots:
     void thinning();
     void thinningKeepsExtremes();
 
-    void numberOfText_data();
-    void numberOfText();
 
     void axisRange_data();
     void axisRange();
@@ -122,48 +120,6 @@ void TestTrend::thinningKeepsExtremes()
     QCOMPARE(high, 1000.0);
 }
 
-void TestTrend::numberOfText_data()
-{
-    QTest::addColumn<QString>("rule");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("isNumber");
-    QTest::addColumn<double>("number");
-
-    QTest::newRow("plain decimal") << "{}" << "1234" << true << 1234.0;
-    QTest::newRow("unit removed") << R"({"dot":1,"unit":"mm"})" << "900.0mm" << true << 900.0;
-    QTest::newRow("float with unit") << R"({"type":"F32","unit":"m"})" << "0.9m" << true << 0.9;
-    QTest::newRow("float with exponent") << R"({"type":"F32"})" << "1e-05" << true << 1e-05;
-    QTest::newRow("hex digits") << R"({"type":"HEX"})" << "FF" << true << 255.0;
-    QTest::newRow("hex of a negative value") << R"({"type":"HEX","signed":true})"
-                                             << "FFFFFFFFFFFFFFFF" << true << -1.0;
-    QTest::newRow("map name that is a number") << R"({"maps":{"96":"9600"}})" << "9600" << true
-                                               << 9600.0;
-    QTest::newRow("map name") << R"({"maps":{"1":"开"}})" << "开" << false << 0.0;
-    QTest::newRow("unit not at the end") << R"({"unit":"mm"})" << "12mm3" << false << 0.0;
-    QTest::newRow("array rule") << R"([{},{"type":"HEX"}])" << "[255] [FF] " << false << 0.0;
-    QTest::newRow("NaN") << R"({"type":"F32"})" << "NaN" << false << 0.0;
-    QTest::newRow("infinity") << R"({"type":"F32"})" << "inf" << false << 0.0;
-    QTest::newRow("next register missing") << R"({"type":"U32"})" << "--" << false << 0.0;
-    QTest::newRow("only the unit") << R"({"dot":0,"unit":"V"})" << "V" << false << 0.0;
-    QTest::newRow("empty text") << "{}" << "" << false << 0.0;
-    QTest::newRow("group separator") << "{}" << "1,234" << false << 0.0;
-}
-
-void TestTrend::numberOfText()
-{
-    QFETCH(QString, rule);
-    QFETCH(QString, text);
-    QFETCH(bool, isNumber);
-    QFETCH(double, number);
-
-    QJsonDocument document;
-    parseRule(rule, document);
-    const std::optional<double> actual = trendNumberOf(text, compileRule(document));
-    QCOMPARE(actual.has_value(), isNumber);
-    if (isNumber)
-        QCOMPARE(*actual, number);
-}
-
 void TestTrend::axisRange_data()
 {
     QTest::addColumn<double>("low");
@@ -263,14 +219,16 @@ void TestTrend::recorderFeed()
     QVERIFY(!recorder.addTrace(QModbusDataUnit::HoldingRegisters, 2, "again"));
     QVERIFY(recorder.addTrace(QModbusDataUnit::InputRegisters, 0, "0 输入"));
 
-    const QVector<quint16> values = { 9000, 1, 0x3F66, 0x6666 };
-    recorder.feed(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, values), table, 1000);
+    const auto feed = [&](QModbusDataUnit::RegisterType area, int start,
+                          const QVector<quint16> &values, qint64 timeMs) {
+        recorder.feed(table.applyReply(QModbusDataUnit(area, start, values), start, values.size()),
+                      timeMs);
+    };
+    feed(QModbusDataUnit::HoldingRegisters, 0, { 9000, 1, 0x3F66, 0x6666 }, 1000);
     // A reply of the register after the float's first word only: the float cannot be read.
-    recorder.feed(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 1, QVector<quint16>{ 0, 0x3F66 }),
-                  table, 2000);
+    feed(QModbusDataUnit::HoldingRegisters, 1, { 0, 0x3F66 }, 2000);
     // Another area: the input register trace only.
-    recorder.feed(QModbusDataUnit(QModbusDataUnit::InputRegisters, 0, QVector<quint16>{ 7 }), table,
-                  3000);
+    feed(QModbusDataUnit::InputRegisters, 0, { 7 }, 3000);
 
     const QVector<TrendRecorder::Trace> &traces = recorder.traces();
     QCOMPARE(traces.size(), 4);

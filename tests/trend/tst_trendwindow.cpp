@@ -158,13 +158,14 @@ void TestTrendWindow::gapSplitsTheLine()
     QVERIFY(chart);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     // Register 5 maps the baud rate / 100 to its text, anything else to "未知".
-    const auto reply = [](quint16 value) {
-        return QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 5, QVector<quint16>{ value });
+    const auto reply = [this](quint16 value) {
+        return m_fixture->model()->applyReply(
+                QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 5, QVector<quint16>{ value }), 5, 1);
     };
-    chart->takeReply(reply(1152), *m_fixture->model(), now - 4000);
-    chart->takeReply(reply(1152), *m_fixture->model(), now - 3000);
-    chart->takeReply(reply(7), *m_fixture->model(), now - 2000);
-    chart->takeReply(reply(96), *m_fixture->model(), now - 1000);
+    chart->takeReply(reply(1152), now - 4000);
+    chart->takeReply(reply(1152), now - 3000);
+    chart->takeReply(reply(7), now - 2000);
+    chart->takeReply(reply(96), now - 1000);
     chart->refresh();
 
     QList<QLineSeries *> pieces;

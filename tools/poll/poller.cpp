@@ -172,7 +172,8 @@ void Poller::onReply(const ReplyOutcome &outcome)
         return;
     ++m_polls;
     if (outcome.kind == RequestKind::Read && outcome.result == ReplyOutcome::Result::Normal)
-        m_recorder.record(outcome.unit);
+        m_recorder.record(m_table.applyReply(outcome.unit, m_request.startAddress(),
+                                             int(m_request.valueCount())));
     if (!m_running) // the recording failed
         return;
     if (m_options.polls > 0 && m_polls >= m_options.polls) {
