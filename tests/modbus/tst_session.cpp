@@ -1,6 +1,9 @@
 #include "sessionsuite.h"
 
+#include <QFileInfo>
 #include <QModbusReply>
+#include <QProcess>
+#include <QTcpServer>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QtTest>
@@ -21,6 +24,7 @@ private slots:
     void tcpReadAndWrite();
     void tcpLinkEnds_data();
     void tcpLinkEnds();
+    void rtuOverTcpBridge();
     void outcomes_data();
     void outcomes();
     void cycleTicks_data();
@@ -170,6 +174,38 @@ void TestSession::tcpLinkEnds()
     QCOMPARE(session.state(), QModbusDevice::UnconnectedState);
     QVERIFY(!session.isCycling());
     QCOMPARE(resultName(session.read(holdingRange(0, 1), 1)), QStringLiteral("NotConnected"));
+}
+
+// A serial device server in transparent mode, played by socat in front of the simulator's line,
+// and the socat bridge that turns it into a local serial port again: RTU frames over TCP.
+void TestSession::rtuOverTcpBridge()
+{
+    QVERIFY2(m_sim->start({ "--static" }), qPrintable(m_sim->errorString()));
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    QProcess deviceServer;
+    deviceServer.start("socat", { "tcp-listen:" + port + ",bind=127.0.0.1,reuseaddr",
+                                  "file:" + m_sim->clientPort() + ",raw,echo=0" });
+    const QString local = m_sim->directory() + "/ttyNet";
+    QProcess bridge;
+    bridge.start("socat", { "pty,link=" + local + ",raw,echo=0",
+                            "tcp:127.0.0.1:" + port + ",retry=50,interval=0.1" });
+    QTRY_VERIFY(QFileInfo::exists(local));
+
+    ModbusSession session;
+    LineSettings settings = line();
+    settings.portName = local;
+    QVERIFY(session.open(settings));
+    QSignalSpy handled(&session, &ModbusSession::replyHandled);
+    QCOMPARE(resultName(session.read(holdingRange(0, 3), 1)), QStringLiteral("Sent"));
+    QTRY_COMPARE(handled.size(), 1);
+    QCOMPARE(outcomeAt(handled, 0).unit.values(), (QVector<quint16>{ 5196, 25, 9000 }));
+    session.close();
+    bridge.terminate();
+    deviceServer.terminate();
+    QVERIFY(bridge.waitForFinished(3000) && deviceServer.waitForFinished(3000));
 }
 
 void TestSession::outcomes_data()
