@@ -46,6 +46,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     modbusDevice = session->client();
     connect(session, &ModbusSession::stateChanged, this, &MainWindow::modbusStateChanged);
+    connect(session, &ModbusSession::linkLost, this, &MainWindow::showLinkLost);
     connect(session, &ModbusSession::requestSent, this, &MainWindow::showSent);
     connect(session, &ModbusSession::requestRefused, this,
             [this](RequestKind kind, const QString &reason) {

@@ -1,6 +1,8 @@
 #ifndef DEVICESCANNER_H
 #define DEVICESCANNER_H
 
+#include "readplan.h"
+
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -10,9 +12,14 @@ class ModbusSession;
 struct ReplyOutcome;
 
 // What a scan tries: every device address of the range at every combination of baud rate and
-// parity, one read of one holding register each, with a short timeout and no retries.
+// parity, one read of one holding register each, with a short timeout and no retries. Over
+// Modbus TCP the unit ids of the range on one host and port; baud rates and parities do not
+// apply there.
 struct ScanPlan
 {
+    LinkType link = LinkType::Serial;
+    QString host;
+    int port = 502;
     QString portName;
     int firstAddress = 1;
     int lastAddress = 247;
@@ -27,6 +34,8 @@ struct ScanPlan
     static constexpr int maxTimeoutMs = 10000;
 
     int probeCount() const;
+    // The line settings tried one after another: 1 over TCP.
+    int lineCount() const;
     // False with the reason when the plan cannot be run.
     bool isValid(QString *reason = nullptr) const;
 };
@@ -81,6 +90,7 @@ private:
     void takeOutcome(const ReplyOutcome &outcome);
     void finish(Finish how);
     void dropSession();
+    QString lineName() const;
 
     ScanPlan m_plan;
     ModbusSession *m_session = nullptr;

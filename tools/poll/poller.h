@@ -38,6 +38,10 @@ private:
     void finish(int exitStatus, const QString &reason = QString());
     void showProgress();
     QString summary() const;
+    // The serial port, or "Modbus TCP HOST:PORT".
+    QString linkName() const;
+    bool connectTcp(QString *reason);
+    static constexpr int connectTimeoutMs = 5000;
 
     PollOptions m_options;
     ModbusSession m_session;
@@ -50,6 +54,7 @@ private:
     QTimer m_progress;
     QTimer m_deadline;
     qint64 m_polls = 0;
+
     bool m_running = false;
     bool m_progressShown = false;
 };
