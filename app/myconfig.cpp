@@ -25,6 +25,9 @@ QString MyConfig::serialName;
 int MyConfig::serialBaudrate;
 QString MyConfig::serialParity;
 QString MyConfig::serialStopbits;
+QString MyConfig::linkType;
+QString MyConfig::tcpHost;
+int MyConfig::tcpPort;
 QString MyConfig::protocolFile;
 int MyConfig::period;
 bool MyConfig::isRepeat;
@@ -55,6 +58,9 @@ const Setting settings[] = {
     { "serialport/baudrate", &MyConfig::serialBaudrate, 0 },
     { "serialport/parity", &MyConfig::serialParity, QString() },
     { "serialport/stopbits", &MyConfig::serialStopbits, QString() },
+    { "network/link", &MyConfig::linkType, QStringLiteral("serial") },
+    { "network/host", &MyConfig::tcpHost, QString() },
+    { "network/port", &MyConfig::tcpPort, 502 },
     { "modbusDisplay/protocolFile", &MyConfig::protocolFile, QStringLiteral("./ProtocolFile/modbus.xlsx") },
     { "modbusDisplay/period", &MyConfig::period, 1000 },
     { "modbusDisplay/isRepeat", &MyConfig::isRepeat, false },
@@ -159,6 +165,13 @@ bool apply(const QByteArray &text, QString *reason)
     } else {
         *reason = QStringLiteral("no object at the top");
     }
+
+    // A link this program does not know is the serial line, and a port no socket can have is
+    // the registered Modbus port.
+    if (MyConfig::linkType != QLatin1String("tcp"))
+        MyConfig::linkType = QStringLiteral("serial");
+    if (MyConfig::tcpPort < 1 || MyConfig::tcpPort > 65535)
+        MyConfig::tcpPort = 502;
 
     // Whatever the file held, the deployment directory must name an existing directory.
     if (MyConfig::destDir.isEmpty() || !QFileInfo(MyConfig::destDir).isDir())

@@ -21,6 +21,12 @@ public:
     static QString serialParity;
     static QString serialStopbits;
 
+    // The link the connect button opens: "serial" (Modbus RTU on serialName) or "tcp"
+    // (Modbus TCP to tcpHost, port tcpPort, 1..65535).
+    static QString linkType;
+    static QString tcpHost;
+    static int tcpPort;
+
     static QString protocolFile;
     static int period;
     static bool isRepeat;

@@ -212,7 +212,8 @@ int main(int argc, char **argv)
             const quint32 ns = quint32(distance) * 580;
             values[16] = quint16(ns);
             values[17] = quint16(ns >> 16);
-            chart->takeReply(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, values), *model,
+            chart->takeReply(model->applyReply(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, values),
+                                               0, values.size()),
                              start + qint64(t * 1000));
             if (n % 4096 == 0)
                 largest = qMax(largest, chart->recorder().pointCount());

@@ -116,18 +116,20 @@ inline QString ratio(double a, double b)
 // `intervalMs`, counted from its first result on so the tool's own start-up is left out; -1 when
 // it cannot run or fails. mbpoll cannot poll back to back (its interval is more than 10 ms): at
 // its shortest interval it is the rate a user of that tool gets.
-inline double mbpollRate(const QString &port, int baud, int registers, int intervalMs, int seconds)
+// `link` names the link in mbpoll's own options ("-m tcp -p 1502" and so on), `device` the
+// serial device or the host.
+inline double mbpollRate(const QStringList &link, const QString &device, int registers,
+                         int intervalMs, int seconds)
 {
     const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
     if (mbpoll.isEmpty())
         return -1;
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(mbpoll, { QStringLiteral("-m"), QStringLiteral("rtu"), QStringLiteral("-a"), QStringLiteral("1"),
-                      QStringLiteral("-b"), QString::number(baud), QStringLiteral("-P"), QStringLiteral("none"),
+    p.start(mbpoll, link + QStringList{ QStringLiteral("-a"), QStringLiteral("1"),
                       QStringLiteral("-0"), QStringLiteral("-t"), QStringLiteral("4"), QStringLiteral("-r"),
                       QStringLiteral("0"), QStringLiteral("-c"), QString::number(registers),
-                      QStringLiteral("-l"), QString::number(intervalMs), port });
+                      QStringLiteral("-l"), QString::number(intervalMs), device });
     if (!p.waitForStarted(3000))
         return -1;
     QByteArray output;
@@ -156,6 +158,13 @@ inline double mbpollRate(const QString &port, int baud, int registers, int inter
     if (firstAt < 0 || span <= 0 || failed)
         return -1;
     return (polls - firstCount) * 1000.0 / span;
+}
+
+inline double mbpollRate(const QString &port, int baud, int registers, int intervalMs, int seconds)
+{
+    return mbpollRate({ QStringLiteral("-m"), QStringLiteral("rtu"), QStringLiteral("-b"),
+                        QString::number(baud), QStringLiteral("-P"), QStringLiteral("none") },
+                      port, registers, intervalMs, seconds);
 }
 
 // sensor-sim serving one end of a socat pty pair in `dir`; the other end is clientPort.

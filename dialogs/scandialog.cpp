@@ -74,6 +74,21 @@ ScanDialog::ScanDialog(QWidget *parent)
         ui->pushButton_use->setEnabled(!ui->tableWidget_found->selectedItems().isEmpty());
     });
 
+    // Over Modbus TCP the unit ids of the chosen host and port are tried; the serial line's
+    // settings do not apply and are hidden.
+    if (MyConfig::linkType == QLatin1String("tcp")) {
+        QList<QWidget *> serialOnly = { ui->label_port, ui->comboBox_port, ui->label_baudRates,
+                                        ui->label_parities, ui->label_stopbits, ui->comboBox_stopbits };
+        for (QCheckBox *box : m_baudBoxes + m_parityBoxes)
+            serialOnly.append(box);
+        for (QWidget *widget : qAsConst(serialOnly))
+            widget->hide();
+        ui->tableWidget_found->setColumnHidden(SettingsColumn, true);
+        ui->tableWidget_found->setColumnHidden(StopBitsColumn, true);
+        ui->spinBox_firstAddress->setMaximum(ReadPlan::maxTcpServer);
+        ui->spinBox_lastAddress->setMaximum(ReadPlan::maxTcpServer);
+    }
+
     connect(m_scanner, &DeviceScanner::progressed, this, &ScanDialog::showProgress);
     connect(m_scanner, &DeviceScanner::found, this, &ScanDialog::addFound);
     connect(m_scanner, &DeviceScanner::finished, this, &ScanDialog::scanFinished);
@@ -103,6 +118,11 @@ ScanPlan ScanDialog::plan() const
     }
     plan.stopBits = stopBitsValueOf(ui->comboBox_stopbits->currentText());
     plan.timeoutMs = ui->spinBox_timeout->value();
+    if (MyConfig::linkType == QLatin1String("tcp")) {
+        plan.link = LinkType::Tcp;
+        plan.host = MyConfig::tcpHost;
+        plan.port = MyConfig::tcpPort;
+    }
     return plan;
 }
 
@@ -115,6 +135,7 @@ ScannedDevice ScanDialog::deviceAt(int row) const
     if (found == m_scanner->devices().constEnd())
         return device;
     const ScanHit &hit = found->answerToUse(MyConfig::serialBaudrate, parityValueOf(MyConfig::serialParity));
+    device.tcp = m_scanner->plan().link == LinkType::Tcp;
     device.portName = m_scanner->plan().portName;
     device.baudRate = hit.baudRate;
     device.parity = parityTextOf(hit.parity);
@@ -128,11 +149,12 @@ void ScanDialog::on_pushButton_start_clicked()
     const ScanPlan plan = this->plan();
     QString reason;
     if (!plan.isValid(&reason)) {
-        if (plan.baudRates.isEmpty())
+        const bool serial = plan.link == LinkType::Serial;
+        if (serial && plan.baudRates.isEmpty())
             reason = tr("请至少选择一个波特率");
-        else if (plan.parities.isEmpty())
+        else if (serial && plan.parities.isEmpty())
             reason = tr("请至少选择一种校验方式");
-        else if (plan.portName.isEmpty())
+        else if (serial && plan.portName.isEmpty())
             reason = tr("请选择串口");
         else if (plan.firstAddress > plan.lastAddress)
             reason = tr("起始地址不能大于结束地址");

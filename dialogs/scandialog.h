@@ -17,6 +17,7 @@ QT_END_NAMESPACE
 // A device found by a scan, with its line settings as the settings file keeps them.
 struct ScannedDevice
 {
+    bool tcp = false; // found over Modbus TCP: only the address applies
     QString portName;
     int baudRate = 0;
     QString parity;   // "None", "Even", ...

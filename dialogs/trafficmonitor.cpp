@@ -172,15 +172,3 @@ void TrafficMonitor::showStatistics()
     ui->label_rate->setText(tr("%1 次/秒").arg(m_statistics->recentRate(), 0, 'f', 1));
 }
 
-QString TrafficMonitor::shortText(const LineStatistics &statistics)
-{
-    const LineStatistics::Counts &c = statistics.counts();
-    return tr("请求 %1  正常 %2  异常 %3  超时 %4  损坏 %5  重发 %6  %7 次/秒")
-            .arg(c.requests)
-            .arg(c.replies)
-            .arg(c.exceptions)
-            .arg(c.timeouts)
-            .arg(c.damaged)
-            .arg(c.retries)
-            .arg(statistics.recentRate(), 0, 'f', 1);
-}

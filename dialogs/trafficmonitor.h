@@ -27,9 +27,6 @@ public:
 
     void setSources(FrameLog *log, LineStatistics *statistics);
 
-    // The statistics in one short line, as the status bar shows them.
-    static QString shortText(const LineStatistics &statistics);
-
 private slots:
     void on_pushButton_pause_toggled(bool checked);
     void on_pushButton_clear_clicked();

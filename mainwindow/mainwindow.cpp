@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "framelimiter.h"
 #include "modbussession.h"
 #include "myconfig.h"
 #include "myserialport.h"
@@ -24,6 +25,8 @@ MainWindow::MainWindow(QWidget *parent)
     protocolTable->setObjectName(QStringLiteral("protocolTable"));
 
     ui->setupUi(this);
+    // About a screen frame: a person sees every change, a fast read cycle pays for few paints.
+    new FrameLimiter(this, 25);
     // Before the window's own connections to the session: the capture takes a reply's bytes
     // before anything else handles the reply.
     setupMonitoring();
@@ -43,6 +46,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     modbusDevice = session->client();
     connect(session, &ModbusSession::stateChanged, this, &MainWindow::modbusStateChanged);
+    connect(session, &ModbusSession::linkLost, this, &MainWindow::showLinkLost);
     connect(session, &ModbusSession::requestSent, this, &MainWindow::showSent);
     connect(session, &ModbusSession::requestRefused, this,
             [this](RequestKind kind, const QString &reason) {

@@ -16,7 +16,8 @@ class MainWindow;
 class QAction;
 class QLabel;
 class QLineEdit;
-class QModbusRtuSerialMaster;
+class MyNetwork;
+class QModbusClient;
 class QTableWidgetItem;
 QT_END_NAMESPACE
 
@@ -55,6 +56,7 @@ private slots:
     void pluginSlot(QAction *action);
     void modbusReadReadySlot();
     void on_actionCOM_triggered();
+    void on_actionnetwork_triggered();
     void on_checkBox_repeat_stateChanged(int arg1);
     void on_pushButton_protocolFile_clicked();
     void on_pushButton_resolve_clicked();
@@ -83,6 +85,7 @@ private:
 
     // Connection (connection.cpp).
     void modbusStateChanged(QModbusDevice::State state);
+    void showLinkLost(const QString &reason, bool connected);
 
     // Fields (fields.cpp).
     void tableSelectionChanged();
@@ -122,8 +125,9 @@ private:
     ModbusSession *session = nullptr;
     ProtocolTable *protocolTable = nullptr;
     // The session's client; every request goes through the session.
-    QModbusRtuSerialMaster *modbusDevice = nullptr;
+    QModbusClient *modbusDevice = nullptr;
     QPointer<MySerialPort> serialPortDialog;
+    QPointer<MyNetwork> networkDialog;
     QPointer<SonicDisplay> sonicDisplay;
     QPointer<TrendChart> trendChart;
     QPointer<ScanDialog> scanDialog;
@@ -146,6 +150,7 @@ private:
     {
         int first = -1;
         int last = -1;
+        bool lengths = false; // a text got longer or shorter
     };
     ChangedRows changedRows;
     QTimer tableRepaint;

@@ -53,7 +53,7 @@ void MainWindow::setupMonitoring()
 
 void MainWindow::showStatistics()
 {
-    statisticsLabel->setText(TrafficMonitor::shortText(*lineStatistics));
+    statisticsLabel->setText(lineStatistics->shortText());
     if (csvRecorder->isRecording()) {
         recordingLabel->setText(tr("记录中：%1（%2 行）")
                                         .arg(QFileInfo(csvRecorder->fileName()).fileName())

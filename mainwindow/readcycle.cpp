@@ -38,7 +38,7 @@ bool MainWindow::sendRead()
     const ReadPlan plan = readPlan();
     regsAddrRead = plan.start;
     regsLenRead = plan.count;
-    switch (plan.problem()) {
+    switch (plan.problem(session->linkType())) {
     case ReadPlan::Problem::UnknownArea:
         // Ends a running cycle; without one the button stays as it is.
         if (ui->checkBox_repeat->isChecked())

@@ -21,13 +21,18 @@ namespace {
 
 // A repaint of the table at most this often, however fast replies come: about a screen frame
 // or two. A person sees no difference; a fast read cycle loses no time to painting.
-constexpr int tableRepaintMs = 25;
+constexpr int tableRepaintMs = 30;
 
-// Sets the cell's text or background; true when it changed.
-bool setCellText(QTableWidgetItem *item, const QString &text)
+// Sets the cell's text or background; true when it changed. A text of another length may need
+// another column width.
+bool setCellText(QTableWidgetItem *item, const QString &text, bool *lengthChanged)
 {
-    if (!item || item->text() == text)
+    if (!item)
         return false;
+    const QString old = item->text();
+    if (old == text)
+        return false;
+    *lengthChanged |= old.size() != text.size();
     item->setText(text);
     return true;
 }
@@ -107,13 +112,15 @@ void MainWindow::showReplyInTable(const DecodedReply &reply)
             } else {
                 if (MyConfig::changeWarnEnable)
                     changed |= setCellBackground(item, Qt::green);
-                changed |= setCellText(item, decoded.hex);
+                changed |= setCellText(item, decoded.hex, &changedRows.lengths);
             }
         }
         if (roles.dec >= 0)
-            changed |= setCellText(table->item(row, roles.dec), decoded.dec);
-        if (roles.display >= 0)
-            changed |= setCellText(table->item(row, roles.display), decoded.display);
+            changed |= setCellText(table->item(row, roles.dec), decoded.dec, &changedRows.lengths);
+        if (roles.display >= 0) {
+            changed |= setCellText(table->item(row, roles.display), decoded.display,
+                                   &changedRows.lengths);
+        }
         if (changed) {
             changedRows.first = changedRows.first < 0 ? row : qMin(changedRows.first, row);
             changedRows.last = qMax(changedRows.last, row);
@@ -129,14 +136,26 @@ void MainWindow::repaintTable()
         return;
     QTableWidget *table = ui->tableWidget;
     QAbstractItemModel *model = table->model();
-    const int last = qMin(changedRows.last, model->rowCount() - 1);
-    const int first = changedRows.first;
+    const ChangedRows changed = changedRows;
     changedRows = ChangedRows();
     sinceTableRepaint.start();
-    if (first > last || model->columnCount() == 0)
+    const int last = qMin(changed.last, model->rowCount() - 1);
+    if (changed.first > last || model->columnCount() == 0)
         return; // the table was rebuilt meanwhile and painted whole
-    // The auto-sized value columns size themselves once for all these rows.
-    const AutoSizeHold hold(table->horizontalHeader());
-    const QScopedValueRollback<bool> filling(fillingTable, true);
-    emit model->dataChanged(model->index(first, 0), model->index(last, model->columnCount() - 1));
+    // Only texts of another length can change what the auto-sized value columns need; measuring
+    // them means a look at every shown row, so it is done only then.
+    if (changed.lengths) {
+        // Handed back to resize-to-contents, the columns measure themselves at the next turn.
+        const AutoSizeHold remeasure(table->horizontalHeader());
+    }
+    // Only the value cells of the changed rows: the rest of the view shows what it showed.
+    const ProtocolTable::Roles &roles = protocolTable->roles();
+    QRect cells;
+    for (int column : { roles.hex, roles.dec, roles.display }) {
+        if (column >= 0 && column < model->columnCount()) {
+            cells |= table->visualRect(model->index(changed.first, column))
+                    | table->visualRect(model->index(last, column));
+        }
+    }
+    table->viewport()->update(cells);
 }

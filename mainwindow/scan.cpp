@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "modbussession.h"
 #include "myconfig.h"
 #include "myserialport.h"
 #include "scandialog.h"
@@ -25,6 +26,14 @@ void MainWindow::useScannedDevice(const ScannedDevice &device)
         delete serialPortDialog;
     ui->pushButton_connect->setChecked(false);
 
+    if (device.tcp) {
+        ui->lineEdit_deviceAddr->setText(QString::number(device.address));
+        ui->statusbar->showMessage(tr("已选用设备：%1，地址 %2")
+                                           .arg(LineSettings::tcp(MyConfig::tcpHost, MyConfig::tcpPort).linkText())
+                                           .arg(device.address));
+        endRecordingForChange();
+        return;
+    }
     MyConfig::serialName = device.portName;
     MyConfig::serialBaudrate = device.baudRate;
     MyConfig::serialParity = device.parity;

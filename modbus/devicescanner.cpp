@@ -13,7 +13,12 @@ int ScanPlan::probeCount() const
 {
     if (lastAddress < firstAddress)
         return 0;
-    return (lastAddress - firstAddress + 1) * baudRates.size() * parities.size();
+    return (lastAddress - firstAddress + 1) * lineCount();
+}
+
+int ScanPlan::lineCount() const
+{
+    return link == LinkType::Tcp ? 1 : baudRates.size() * parities.size();
 }
 
 int ScanPlan::probeTimeoutMs(int baudRate) const
@@ -33,14 +38,17 @@ const ScanHit &FoundDevice::answerToUse(int baudRate, int parity) const
 bool ScanPlan::isValid(QString *reason) const
 {
     QString why;
-    if (portName.isEmpty())
+    const bool tcp = link == LinkType::Tcp;
+    if (tcp && (host.isEmpty() || port < 1 || port > 65535))
+        why = QStringLiteral("no host, or no port within 1..65535, given");
+    else if (!tcp && portName.isEmpty())
         why = QStringLiteral("no serial port given");
-    else if (firstAddress < 1 || lastAddress > ReadPlan::maxServer || firstAddress > lastAddress)
+    else if (firstAddress < 1 || lastAddress > ReadPlan::maxServerFor(link) || firstAddress > lastAddress)
         why = QStringLiteral("the addresses must lie within 1..%1, the first not above the last")
-                      .arg(ReadPlan::maxServer);
-    else if (baudRates.isEmpty())
+                      .arg(ReadPlan::maxServerFor(link));
+    else if (!tcp && baudRates.isEmpty())
         why = QStringLiteral("no baud rate given");
-    else if (parities.isEmpty())
+    else if (!tcp && parities.isEmpty())
         why = QStringLiteral("no parity given");
     else if (timeoutMs < minTimeoutMs || timeoutMs > maxTimeoutMs)
         why = QStringLiteral("the timeout must lie within %1..%2 ms").arg(minTimeoutMs).arg(maxTimeoutMs);
@@ -91,7 +99,9 @@ bool DeviceScanner::start(const ScanPlan &plan)
     m_running = true;
     if (!openLine())
         return true; // finished (Failed) already, with the reason
-    QMetaObject::invokeMethod(this, &DeviceScanner::probe, Qt::QueuedConnection);
+    // A TCP connection is made after the opening returns; the first probe waits for it.
+    if (m_plan.link == LinkType::Serial)
+        QMetaObject::invokeMethod(this, &DeviceScanner::probe, Qt::QueuedConnection);
     return true;
 }
 
@@ -111,16 +121,27 @@ bool DeviceScanner::openLine()
     m_session = new ModbusSession(this);
     connect(m_session, &ModbusSession::replyHandled, this, &DeviceScanner::takeOutcome);
 
-    LineSettings line;
+    if (m_plan.link == LinkType::Tcp) {
+        connect(m_session, &ModbusSession::stateChanged, this, [this](QModbusDevice::State state) {
+            if (state == QModbusDevice::ConnectedState)
+                QMetaObject::invokeMethod(this, &DeviceScanner::probe, Qt::QueuedConnection);
+        });
+        connect(m_session, &ModbusSession::linkLost, this, [this](const QString &reason) {
+            m_error = QStringLiteral("cannot scan %1: %2").arg(lineName(), reason);
+            finish(Finish::Failed);
+        });
+    }
+    LineSettings line = m_plan.link == LinkType::Tcp ? LineSettings::tcp(m_plan.host, m_plan.port)
+                                                      : LineSettings();
     line.portName = m_plan.portName;
     line.baudRate = currentBaudRate();
     line.parity = currentParity();
     line.dataBits = m_plan.dataBits;
     line.stopBits = m_plan.stopBits;
-    line.timeoutMs = m_plan.probeTimeoutMs(line.baudRate);
+    line.timeoutMs = m_plan.probeTimeoutMs(m_plan.link == LinkType::Serial ? line.baudRate : 0);
     line.retries = 0;
     if (!m_session->open(line)) {
-        m_error = QStringLiteral("cannot open %1: %2").arg(m_plan.portName, m_session->errorString());
+        m_error = QStringLiteral("cannot open %1: %2").arg(lineName(), m_session->errorString());
         finish(Finish::Failed);
         return false;
     }
@@ -137,7 +158,7 @@ void DeviceScanner::probe()
     if (sent != ModbusSession::SendResult::Sent) {
         // The line went away (a port unplugged) or the client refused the request.
         m_error = QStringLiteral("cannot send on %1: %2")
-                          .arg(m_plan.portName, m_session->errorString());
+                          .arg(lineName(), m_session->errorString());
         finish(Finish::Failed);
     }
 }
@@ -153,8 +174,9 @@ void DeviceScanner::takeOutcome(const ReplyOutcome &outcome)
     if (answered) {
         ScanHit hit;
         hit.address = m_address;
-        hit.baudRate = currentBaudRate();
-        hit.parity = currentParity();
+        const bool serial = m_plan.link == LinkType::Serial;
+        hit.baudRate = serial ? currentBaudRate() : 0;
+        hit.parity = serial ? currentParity() : 0;
         hit.stopBits = m_plan.stopBits;
         hit.exceptionCode = outcome.exceptionCode;
         if (outcome.result == ReplyOutcome::Result::Normal && outcome.unit.valueCount() > 0)
@@ -175,7 +197,7 @@ void DeviceScanner::takeOutcome(const ReplyOutcome &outcome)
     } else {
         ++m_line;
         m_address = m_plan.firstAddress;
-        if (m_line >= m_plan.baudRates.size() * m_plan.parities.size()) {
+        if (m_line >= m_plan.lineCount()) {
             finish(Finish::Completed);
             return;
         }
@@ -184,6 +206,12 @@ void DeviceScanner::takeOutcome(const ReplyOutcome &outcome)
     }
     // Sent from the event loop: the session is still inside its reply handling here.
     QMetaObject::invokeMethod(this, &DeviceScanner::probe, Qt::QueuedConnection);
+}
+
+QString DeviceScanner::lineName() const
+{
+    return m_plan.link == LinkType::Tcp ? LineSettings::tcp(m_plan.host, m_plan.port).linkText()
+                                        : m_plan.portName;
 }
 
 void DeviceScanner::finish(Finish how)

@@ -1,6 +1,8 @@
 #ifndef DEVICESCANNER_H
 #define DEVICESCANNER_H
 
+#include "readplan.h"
+
 #include <QMap>
 #include <QMetaType>
 #include <QObject>
@@ -11,11 +13,15 @@ class ModbusSession;
 struct ReplyOutcome;
 
 // What a scan tries: every device address of the range at every combination of baud rate and
-// parity, one read of one holding register each, with a short timeout and no retries.
-// The timeout is what a device may take to answer; a probe waits that plus the time the probe
-// and its reply take on the line at the baud rate tried (probeTimeoutMs).
+// parity, one read of one holding register each, with a short timeout and no retries. Over
+// Modbus TCP the unit ids of the range on one host and port; baud rates and parities do not
+// apply there. The timeout is what a device may take to answer; on a serial line a probe waits
+// that plus the time the probe and its reply take at the baud rate tried (probeTimeoutMs).
 struct ScanPlan
 {
+    LinkType link = LinkType::Serial;
+    QString host;
+    int port = 502;
     QString portName;
     int firstAddress = 1;
     int lastAddress = 247;
@@ -32,8 +38,11 @@ struct ScanPlan
     static constexpr int probeCharacters = 8 + 7;
 
     int probeCount() const;
+    // The line settings tried one after another: 1 over TCP.
+    int lineCount() const;
     // What a probe at `baudRate` waits for its answer: timeoutMs plus probeCharacters at the
-    // longest character time (LineOptions::characterTimeMs), rounded up.
+    // longest character time (LineOptions::characterTimeMs), rounded up; timeoutMs over TCP
+    // (`baudRate` 0).
     int probeTimeoutMs(int baudRate) const;
     // False with the reason when the plan cannot be run.
     bool isValid(QString *reason = nullptr) const;
@@ -109,6 +118,7 @@ private:
     void takeOutcome(const ReplyOutcome &outcome);
     void finish(Finish how);
     void dropSession();
+    QString lineName() const;
 
     ScanPlan m_plan;
     ModbusSession *m_session = nullptr;

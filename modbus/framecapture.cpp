@@ -5,12 +5,33 @@
 
 #include <QDateTime>
 #include <QModbusRtuSerialMaster>
+#include <QModbusTcpClient>
 #include <QSerialPort>
+#include <QTcpSocket>
 
 namespace {
 
 // The longest frame Modbus RTU allows; a length field claiming more is noise.
 constexpr int maxFrameLength = 256;
+// The MBAP header, and the longest application data unit Modbus TCP allows.
+constexpr int mbapLength = 7;
+constexpr int maxTcpFrameLength = 260;
+
+int word(const QByteArray &bytes, int offset)
+{
+    return (quint8(bytes.at(offset)) << 8) | quint8(bytes.at(offset + 1));
+}
+
+// The TCP form of an RTU request frame: the MBAP header, the unit and the PDU, no CRC.
+QByteArray tcpFrame(const QByteArray &rtuFrame, quint16 transaction)
+{
+    if (rtuFrame.size() < 4)
+        return QByteArray();
+    const int follows = rtuFrame.size() - 2; // unit and PDU
+    const char header[] = { char(transaction >> 8), char(transaction & 0xFF), 0, 0,
+                            char(follows >> 8), char(follows & 0xFF) };
+    return QByteArray(header, 6) + rtuFrame.left(follows);
+}
 
 } // namespace
 
@@ -27,20 +48,41 @@ FrameCapture::FrameCapture(ModbusSession *session, QObject *parent)
     connect(session, &ModbusSession::requestSent, this, &FrameCapture::onRequestSent);
     connect(session, &ModbusSession::replyHandled, this, &FrameCapture::onReplyHandled);
 
-    // The client made its port, and connected to it, in its constructor: these connections
-    // come after the client's, so each delivery reaches the client first.
-    m_port = session->client()->findChild<QSerialPort *>();
-    if (!m_port) {
-        qCWarning(lcModbus) << "frame capture: the Modbus client has no serial port child";
-        return;
+    // Each client made its port or socket, and connected to it, in its constructor: these
+    // connections come after the client's, so each delivery reaches the client first.
+    m_port = session->rtuClient()->findChild<QSerialPort *>();
+    m_socket = session->tcpClient()->findChild<QTcpSocket *>();
+    if (!m_port || !m_socket)
+        qCWarning(lcModbus) << "frame capture: a Modbus client has no serial port or socket child";
+    for (QIODevice *device : { static_cast<QIODevice *>(m_port), static_cast<QIODevice *>(m_socket) }) {
+        if (!device)
+            continue;
+        connect(device, &QIODevice::readyRead, this, [this, device]() {
+            if (isCurrent(device))
+                onReadyRead();
+        });
+        connect(device, &QIODevice::bytesWritten, this, [this, device](qint64 bytes) {
+            if (isCurrent(device))
+                onBytesWritten(bytes);
+        });
+        connect(device, &QIODevice::aboutToClose, this, [this, device]() {
+            if (m_enabled && isCurrent(device))
+                drainReceived();
+        });
     }
-    connect(m_port, &QSerialPort::readyRead, this, &FrameCapture::onReadyRead);
-    connect(m_port, &QSerialPort::bytesWritten, this, &FrameCapture::onBytesWritten);
-    connect(m_port, &QSerialPort::aboutToClose, this, [this]() {
-        if (m_enabled)
-            drainReceived();
-    });
     beginTransaction();
+}
+
+QIODevice *FrameCapture::device() const
+{
+    if (!m_session)
+        return nullptr;
+    return isTcp() ? static_cast<QIODevice *>(m_socket) : m_port;
+}
+
+bool FrameCapture::isTcp() const
+{
+    return m_session && m_session->linkType() == LinkType::Tcp;
 }
 
 FrameCapture::~FrameCapture()
@@ -67,28 +109,31 @@ void FrameCapture::setEnabled(bool enabled)
 
 void FrameCapture::beginTransaction()
 {
-    if (m_enabled && m_port && m_port->isOpen() && !m_port->isTransactionStarted())
-        m_port->startTransaction();
+    QIODevice *port = device();
+    if (m_enabled && port && port->isOpen() && !port->isTransactionStarted())
+        port->startTransaction();
 }
 
 void FrameCapture::endTransaction()
 {
-    if (!m_port || !m_port->isTransactionStarted())
+    QIODevice *port = device();
+    if (!port || !port->isTransactionStarted())
         return;
     // Back to the start of the transaction, then past everything the client has read.
-    m_port->rollbackTransaction();
+    port->rollbackTransaction();
     takeBuffered();
 }
 
 QByteArray FrameCapture::takeReceived()
 {
-    if (!m_port || !m_port->isOpen() || !m_port->isTransactionStarted())
+    QIODevice *port = device();
+    if (!port || !port->isOpen() || !port->isTransactionStarted())
         return QByteArray();
     // The client has read everything that arrived (it always reads all that is available);
     // rolling back and reading again hands those same bytes to the capture.
-    m_port->rollbackTransaction();
+    port->rollbackTransaction();
     const QByteArray bytes = takeBuffered();
-    m_port->startTransaction();
+    port->startTransaction();
     return bytes;
 }
 
@@ -96,8 +141,9 @@ QByteArray FrameCapture::takeBuffered()
 {
     // Exactly what the port holds: asking for more would make it read the device, which it
     // must not do while it is closing.
-    const qint64 buffered = m_port->bytesAvailable();
-    return buffered > 0 ? m_port->read(buffered) : QByteArray();
+    QIODevice *port = device();
+    const qint64 buffered = port ? port->bytesAvailable() : 0;
+    return buffered > 0 ? port->read(buffered) : QByteArray();
 }
 
 void FrameCapture::onStateChanged(QModbusDevice::State state)
@@ -115,6 +161,10 @@ void FrameCapture::onStateChanged(QModbusDevice::State state)
 
 void FrameCapture::onRequestSent(RequestKind kind, const QModbusDataUnit &unit, int serverAddress)
 {
+    // Counted while the capture is off too, so the numbers stay in step with the client's.
+    const quint16 transaction = m_nextTransaction;
+    if (isTcp())
+        ++m_nextTransaction;
     if (!m_enabled)
         return;
     // Whatever is left from before belongs to no request that is still open.
@@ -122,6 +172,8 @@ void FrameCapture::onRequestSent(RequestKind kind, const QModbusDataUnit &unit, 
     m_open = OpenRequest();
     m_open.frame = kind == RequestKind::Read ? rtu::readRequest(unit, serverAddress)
                                              : rtu::writeRequest(unit, serverAddress);
+    if (isTcp())
+        m_open.frame = tcpFrame(m_open.frame, transaction);
 }
 
 void FrameCapture::onBytesWritten(qint64 bytes)
@@ -218,8 +270,18 @@ void FrameCapture::receive(const QByteArray &bytes)
         catchUpSends();
     m_received += bytes;
     while (!m_received.isEmpty()) {
-        const int length = rtu::replyLength(m_received);
-        if (length < 0 || length > maxFrameLength || m_received.size() < length)
+        int length = rtu::replyLength(m_received);
+        if (isTcp()) {
+            length = m_received.size() < mbapLength ? int(rtu::NeedMore)
+                                                    : 6 + word(m_received, 4);
+            // A length no frame can have leaves the stream without frame boundaries.
+            if (length != rtu::NeedMore && (length < mbapLength + 1 || length > maxTcpFrameLength)) {
+                flushReceived();
+                break;
+            }
+        }
+        if (length < 0 || length > (isTcp() ? maxTcpFrameLength : maxFrameLength)
+            || m_received.size() < length)
             break;
         const QByteArray frame = m_received.left(length);
         m_received.remove(0, length);
@@ -238,6 +300,11 @@ void FrameCapture::flushReceived()
         return;
     const QByteArray rest = m_received;
     m_received.clear();
+    if (isTcp()) {
+        emitFrame(rest.size() >= mbapLength ? CapturedFrame::Kind::BadLength
+                                            : CapturedFrame::Kind::Fragment, rest);
+        return;
+    }
     // A reply whose length this code cannot tell is still a frame when its CRC fits.
     if (rtu::hasValidCrc(rest))
         emitReceived(rest);
@@ -250,6 +317,26 @@ void FrameCapture::emitReceived(const QByteArray &frame)
     using Kind = CapturedFrame::Kind;
     const QByteArray &request = m_open.frame;
     Kind kind = Kind::Reply;
+    if (isTcp()) {
+        // The unit, the function and the data sit where an RTU frame has them after the
+        // header's first six bytes; the transaction identifier pairs reply and request.
+        const QByteArray unitPdu = frame.mid(6);
+        if (request.size() < mbapLength) {
+            kind = Kind::Unexpected;
+        } else if (word(frame, 0) != word(request, 0)) {
+            kind = Kind::Unexpected;
+            // Requests went out before the count began: take the client's numbering from here.
+            if (m_open.sends > 0)
+                m_nextTransaction = quint16(word(frame, 0) + 1);
+        } else if (rtu::serverOf(unitPdu) != quint8(request.at(6))
+                   || (rtu::functionOf(unitPdu) & 0x7F) != quint8(request.at(7))) {
+            kind = Kind::Unexpected;
+        } else if (rtu::functionOf(unitPdu) & 0x80) {
+            kind = Kind::Exception;
+        }
+        emitFrame(kind, frame);
+        return;
+    }
     if (!rtu::hasValidCrc(frame))
         kind = Kind::BadCrc;
     else if (request.isEmpty() || rtu::serverOf(frame) != rtu::serverOf(request)
@@ -270,5 +357,6 @@ void FrameCapture::emitFrame(CapturedFrame::Kind kind, const QByteArray &bytes, 
     frame.bytes = bytes;
     frame.request = m_open.frame;
     frame.note = note;
+    frame.tcp = isTcp();
     emit frameCaptured(frame);
 }

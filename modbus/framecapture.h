@@ -11,7 +11,9 @@
 #include <QString>
 #include <QTimer>
 
+class QIODevice;
 class QSerialPort;
+class QTcpSocket;
 
 // One frame on the line, or an outcome of a request that has no frame of its own.
 struct CapturedFrame
@@ -25,6 +27,7 @@ struct CapturedFrame
         Unexpected, // received: a whole frame from another server or for another function
         Timeout,    // no frame: no valid reply in time after the last retry
         Failure,    // no frame: the request ended with another error (`note` says which)
+        BadLength,  // received (TCP): not the bytes the MBAP length announced; dropped
     };
 
     qint64 time = 0; // milliseconds since the epoch
@@ -33,10 +36,16 @@ struct CapturedFrame
     QByteArray bytes;   // the frame as it was on the line, CRC included; empty for outcomes
     QByteArray request; // the request frame this one belongs to; empty when none was open
     QString note;
+    // Modbus TCP: bytes and request are application data units, the 7-byte MBAP header
+    // (transaction, protocol, length, unit) and the PDU, without a CRC.
+    bool tcp = false;
 
     bool isSent() const { return kind == Kind::Request; }
     bool isOutcome() const { return kind == Kind::Timeout || kind == Kind::Failure; }
-    bool isDamaged() const { return kind == Kind::BadCrc || kind == Kind::Fragment; }
+    bool isDamaged() const
+    {
+        return kind == Kind::BadCrc || kind == Kind::BadLength || kind == Kind::Fragment;
+    }
 };
 
 Q_DECLARE_METATYPE(CapturedFrame)
@@ -55,6 +64,10 @@ Q_DECLARE_METATYPE(CapturedFrame)
 //   makes on the line (rtu::readRequest / writeRequest), and each further full frame written
 //   for the same request is a retry. The count comes one turn of the event loop after the
 //   write, so a sending is reported earlier when bytes arrive for it first.
+// Over TCP the same is done on the TCP client's socket: frames are cut by their MBAP length,
+// and a request's transaction identifier is the one the client gives it, counted here (the
+// client numbers its requests from 0, one after another; a reply with another number brings
+// the count in step).
 class FrameCapture : public QObject
 {
     Q_OBJECT
@@ -101,7 +114,13 @@ private:
                    const QString &note = QString());
 
     QPointer<ModbusSession> m_session;
+    QIODevice *device() const;
+    bool isTcp() const;
+    bool isCurrent(QObject *device) const { return device && device == this->device(); }
+
     QPointer<QSerialPort> m_port;
+    QPointer<QTcpSocket> m_socket;
+    quint16 m_nextTransaction = 0;
     bool m_enabled = true;
     OpenRequest m_open;
     qint64 m_skipWritten = 0;

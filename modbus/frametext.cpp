@@ -40,6 +40,13 @@ QString fieldsText(int function, const QByteArray &frame)
     }
 }
 
+// A TCP frame as the RTU helpers read it, the unit first (the MBAP header's last byte); an RTU
+// frame as it is.
+QByteArray unitFirst(const CapturedFrame &frame, const QByteArray &bytes)
+{
+    return frame.tcp ? bytes.mid(6) : bytes;
+}
+
 QString joined(const QString &first, const QString &second)
 {
     if (second.isEmpty())
@@ -63,22 +70,58 @@ QString frameTimeText(qint64 msecsSinceEpoch, bool withDate)
                                   : QStringLiteral("HH:mm:ss.zzz"));
 }
 
-QString requestSummary(const QByteArray &request)
+namespace {
+// Unit 0 is a broadcast on a serial line only.
+QString summaryOfRequest(const QByteArray &request, bool tcp)
 {
     const int function = rtu::functionOf(request);
     if (function < 0)
         return QString();
     const QString text = joined(rtu::functionName(function), fieldsText(function, request));
-    return rtu::serverOf(request) == 0 ? QStringLiteral("广播 ") + text : text;
+    return rtu::serverOf(request) == 0 && !tcp ? QStringLiteral("广播 ") + text : text;
+}
+} // namespace
+
+QString requestSummary(const QByteArray &request)
+{
+    return summaryOfRequest(request, false);
 }
 
+namespace {
+QString rtuSummary(CapturedFrame frame);
+} // namespace
+
+// Over TCP the summary is that of the unit and PDU, after the transaction identifier of the
+// frame (or, for an outcome, of its request).
 QString frameSummary(const CapturedFrame &frame)
+{
+    if (!frame.tcp)
+        return rtuSummary(frame);
+    const QByteArray &header = frame.bytes.size() >= 2 ? frame.bytes : frame.request;
+    QString prefix;
+    if (header.size() >= 2)
+        prefix = QStringLiteral("事务 %1 ").arg((quint8(header.at(0)) << 8) | quint8(header.at(1)));
+    if (frame.kind == CapturedFrame::Kind::BadLength) {
+        const int announced = (quint8(frame.bytes.at(4)) << 8) | quint8(frame.bytes.at(5));
+        return prefix + QStringLiteral("帧损坏：MBAP 长度 %1 与收到的 %2 字节不符，已丢弃")
+                .arg(announced).arg(frame.bytes.size() - 6);
+    }
+    if (frame.kind == CapturedFrame::Kind::Fragment)
+        return rtuSummary(frame);
+    CapturedFrame view = frame;
+    view.bytes = unitFirst(frame, frame.bytes);
+    view.request = unitFirst(frame, frame.request);
+    return prefix + rtuSummary(view);
+}
+
+namespace {
+QString rtuSummary(CapturedFrame frame)
 {
     using Kind = CapturedFrame::Kind;
     const int function = rtu::functionOf(frame.bytes);
     switch (frame.kind) {
     case Kind::Request: {
-        const QString request = requestSummary(frame.bytes);
+        const QString request = summaryOfRequest(frame.bytes, frame.tcp);
         if (frame.retry == 0)
             return request;
         return QStringLiteral("超时重发（第 %1 次）").arg(frame.retry) + QLatin1Char(' ') + request;
@@ -91,10 +134,12 @@ QString frameSummary(const CapturedFrame &frame)
     }
     case Kind::Exception: {
         const int code = frame.bytes.size() > 2 ? quint8(frame.bytes.at(2)) : 0;
-        const QString request = requestSummary(frame.request);
+        const QString request = summaryOfRequest(frame.request, frame.tcp);
         QString text = QStringLiteral("异常应答 %1 %2").arg(hexByte(code), rtu::exceptionName(code));
         return request.isEmpty() ? text : text + QStringLiteral("（%1）").arg(request);
     }
+    case Kind::BadLength:
+        return QString();
     case Kind::BadCrc:
         return QStringLiteral("帧损坏：CRC 校验错误（收到 %1，应为 %2），已丢弃")
                 .arg(crcBytes(rtu::carriedCrc(frame.bytes)), crcBytes(rtu::computedCrc(frame.bytes)));
@@ -115,17 +160,18 @@ QString frameSummary(const CapturedFrame &frame)
         const QString text = frame.retry == 0
                 ? QStringLiteral("应答超时，放弃")
                 : QStringLiteral("应答超时，已重发 %1 次，放弃").arg(frame.retry);
-        const QString request = requestSummary(frame.request);
+        const QString request = summaryOfRequest(frame.request, frame.tcp);
         return request.isEmpty() ? text : text + QStringLiteral("：") + request;
     }
     case Kind::Failure: {
         const QString text = QStringLiteral("请求失败：") + frame.note;
-        const QString request = requestSummary(frame.request);
+        const QString request = summaryOfRequest(frame.request, frame.tcp);
         return request.isEmpty() ? text : text + QStringLiteral("（%1）").arg(request);
     }
     }
     return QString();
 }
+} // namespace
 
 QString frameLine(const CapturedFrame &frame)
 {

@@ -107,3 +107,16 @@ qint64 LineStatistics::elapsedMs() const
 {
     return m_firstRequestMs < 0 ? 0 : m_clock.elapsed() - m_firstRequestMs;
 }
+
+QString LineStatistics::shortText() const
+{
+    const Counts &c = m_counts;
+    return tr("请求 %1  正常 %2  异常 %3  超时 %4  损坏 %5  重发 %6  %7 次/秒")
+            .arg(c.requests)
+            .arg(c.replies)
+            .arg(c.exceptions)
+            .arg(c.timeouts)
+            .arg(c.damaged)
+            .arg(c.retries)
+            .arg(recentRate(), 0, 'f', 1);
+}

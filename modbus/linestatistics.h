@@ -54,6 +54,8 @@ public:
     const Counts &counts() const { return m_counts; }
     // Requests per second over the last rateWindowMs (or since the first request, if later).
     double recentRate() const;
+    // The counts and the rate in one short line, as the status bar shows them.
+    QString shortText() const;
     // Requests per second from the first request since the reset until now.
     double averageRate() const;
     // Milliseconds from the first request since the reset until now; 0 before it.

@@ -6,6 +6,7 @@
 
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
+#include <QModbusTcpClient>
 
 namespace {
 
@@ -25,14 +26,47 @@ LineSettings LineSettings::fromTexts(const QString &portName, int baudRate, cons
     return settings;
 }
 
+LineSettings LineSettings::tcp(const QString &host, int port)
+{
+    LineSettings settings;
+    settings.link = LinkType::Tcp;
+    settings.host = host;
+    settings.port = port;
+    return settings;
+}
+
+QString LineSettings::linkText() const
+{
+    if (link == LinkType::Serial)
+        return QStringLiteral("Modbus RTU ") + portName;
+    const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']')
+                                                          : host;
+    return QStringLiteral("Modbus TCP %1:%2").arg(shown).arg(port);
+}
+
 ModbusSession::ModbusSession(QObject *parent)
     : QObject(parent)
-    , m_client(new QModbusRtuSerialMaster(this))
+    , m_rtu(new QModbusRtuSerialMaster(this))
+    , m_tcp(new QModbusTcpClient(this))
+    , m_client(m_rtu)
 {
     qRegisterMetaType<ReplyOutcome>();
-    connect(m_client, &QModbusDevice::stateChanged, this, &ModbusSession::stateChanged);
-    connect(m_client, &QModbusDevice::errorOccurred, this, &ModbusSession::onClientError);
+    watch(m_rtu);
+    watch(m_tcp);
     connect(&m_cycle, &QTimer::timeout, this, &ModbusSession::cycleTick);
+}
+
+// Only the client of the current link is heard.
+void ModbusSession::watch(QModbusClient *client)
+{
+    connect(client, &QModbusDevice::stateChanged, this, [this, client](QModbusDevice::State state) {
+        if (client == m_client)
+            onClientStateChanged(state);
+    });
+    connect(client, &QModbusDevice::errorOccurred, this, [this, client](QModbusDevice::Error error) {
+        if (client == m_client)
+            onClientError(error);
+    });
 }
 
 ModbusSession::~ModbusSession()
@@ -40,27 +74,46 @@ ModbusSession::~ModbusSession()
     // Deleting the client aborts an outstanding reply; nobody is left to hear of it.
     m_destroying = true;
     m_cycle.stop();
-    m_client->disconnect(this);
+    m_rtu->disconnect(this);
+    m_tcp->disconnect(this);
     if (m_outstanding)
         m_outstanding->disconnect(this);
 }
 
 bool ModbusSession::open(const LineSettings &settings)
 {
-    m_client->setConnectionParameter(QModbusDevice::SerialPortNameParameter, settings.portName);
-    m_client->setConnectionParameter(QModbusDevice::SerialParityParameter, settings.parity);
-    m_client->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, settings.baudRate);
-    m_client->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, settings.dataBits);
-    m_client->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, settings.stopBits);
+    QModbusClient *client = settings.link == LinkType::Tcp ? static_cast<QModbusClient *>(m_tcp)
+                                                           : m_rtu;
+    if (client != m_client && m_client->state() != QModbusDevice::UnconnectedState)
+        close();
+    m_client = client;
+    m_link = settings.link;
+    if (settings.link == LinkType::Tcp) {
+        // The client joins address and port into a URL, where an IPv6 address needs brackets.
+        const bool ipv6 = settings.host.contains(QLatin1Char(':'));
+        m_client->setConnectionParameter(QModbusDevice::NetworkAddressParameter,
+                                         ipv6 ? QLatin1Char('[') + settings.host + QLatin1Char(']')
+                                              : settings.host);
+        m_client->setConnectionParameter(QModbusDevice::NetworkPortParameter, settings.port);
+    } else {
+        m_client->setConnectionParameter(QModbusDevice::SerialPortNameParameter, settings.portName);
+        m_client->setConnectionParameter(QModbusDevice::SerialParityParameter, settings.parity);
+        m_client->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, settings.baudRate);
+        m_client->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, settings.dataBits);
+        m_client->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, settings.stopBits);
+    }
     m_client->setTimeout(settings.timeoutMs);
     m_client->setNumberOfRetries(settings.retries);
-    const bool opened = m_client->connectDevice();
-    qCDebug(lcModbus) << "open" << settings.portName << settings.baudRate << (opened ? "ok" : "failed");
-    return opened;
+    m_connected = false;
+    m_linkOpen = m_client->connectDevice();
+    qCDebug(lcModbus) << "open" << settings.linkText() << settings.baudRate
+                      << (m_linkOpen ? "ok" : "failed");
+    return m_linkOpen;
 }
 
 void ModbusSession::close()
 {
+    m_linkOpen = false;
     m_client->disconnectDevice();
     m_cycle.stop();
     // A reply aborted by the closing, or one that will never come: the next read must go out.
@@ -98,7 +151,7 @@ ModbusSession::SendResult ModbusSession::send(RequestKind kind, const QModbusDat
 {
     if (!isConnected())
         return SendResult::NotConnected;
-    if (!ReadPlan::isValidServer(serverAddress))
+    if (!ReadPlan::isValidServer(serverAddress, m_link))
         return SendResult::InvalidServer;
     if (!ReadPlan::fitsAddressSpace(unit.startAddress(), int(unit.valueCount())))
         return SendResult::OutOfRange;
@@ -214,6 +267,26 @@ void ModbusSession::onClientError(QModbusDevice::Error error)
                 close();
         }, Qt::QueuedConnection);
     }
+}
+
+// A TCP client falls back to UnconnectedState by itself when the peer closes the connection
+// or the host cannot be reached; the session then ends the link as close() does. The reason
+// is set just after the state changes, so it is read once the client's handling is over.
+void ModbusSession::onClientStateChanged(QModbusDevice::State state)
+{
+    if (state == QModbusDevice::ConnectedState)
+        m_connected = true;
+    if (state == QModbusDevice::UnconnectedState && m_linkOpen) {
+        m_linkOpen = false;
+        m_cycle.stop();
+        m_pending = false;
+        m_waitingWrite.reset();
+        const bool connected = m_connected;
+        QMetaObject::invokeMethod(this, [this, connected]() {
+            emit linkLost(errorString(), connected);
+        }, Qt::QueuedConnection);
+    }
+    emit stateChanged(state);
 }
 
 void ModbusSession::startCycle(int intervalMs)

@@ -10,14 +10,22 @@
 #include <QString>
 #include <QTimer>
 
+#include "readplan.h"
+
 #include <optional>
 
+class QModbusClient;
 class QModbusReply;
 class QModbusRtuSerialMaster;
+class QModbusTcpClient;
 
-// The serial line and the client's parameters, applied at every opening.
+// The link and the client's parameters, applied at every opening: a serial line (Modbus RTU)
+// or a TCP connection (Modbus TCP).
 struct LineSettings
 {
+    LinkType link = LinkType::Serial;
+    QString host; // TCP: a name or an address, IPv6 ones without brackets
+    int port = 502;
     QString portName;
     int baudRate = 0;
     int parity = -1;   // a QSerialPort::Parity value; -1 when unknown
@@ -29,6 +37,9 @@ struct LineSettings
     // From the texts the settings keep ("None", "Even", ... and "1", "1.5", "2").
     static LineSettings fromTexts(const QString &portName, int baudRate, const QString &parity,
                                   const QString &stopBits);
+    static LineSettings tcp(const QString &host, int port);
+    // "Modbus RTU COM3" or "Modbus TCP 192.0.2.1:502" ("[::1]:502" for IPv6).
+    QString linkText() const;
 };
 
 enum class RequestKind { Read, Write };
@@ -51,7 +62,7 @@ struct ReplyOutcome
     qint64 responseUs = 0;
 };
 
-// One Modbus RTU exchange over one serial line: the client, the link state, the pending mark
+// One Modbus exchange over one link, a serial line or a TCP connection: the client, the link state, the pending mark
 // (at most one request outstanding), the write that waits for an outstanding reply, the read
 // cycle's timer and the outcome of every reply. It reports through signals and results and
 // knows nothing of widgets; the window and the command-line poller both drive it.
@@ -64,7 +75,7 @@ public:
         Queued,        // a write that waits for the outstanding reply
         Busy,          // a read while a reply is outstanding: nothing sent
         NotConnected,
-        InvalidServer, // not 0..247
+        InvalidServer, // not 0..247 (serial) or 0..255 (TCP)
         OutOfRange,    // the addresses do not fit the 16-bit address space
         Refused,       // the client would not build the request (errorString() says why)
     };
@@ -72,9 +83,16 @@ public:
     explicit ModbusSession(QObject *parent = nullptr);
     ~ModbusSession() override;
 
-    QModbusRtuSerialMaster *client() const { return m_client; }
+    // The client of the link opened last (the serial one before any opening).
+    QModbusClient *client() const { return m_client; }
+    // Both clients live as long as the session, so what watches their transports can find
+    // them once.
+    QModbusRtuSerialMaster *rtuClient() const { return m_rtu; }
+    QModbusTcpClient *tcpClient() const { return m_tcp; }
+    LinkType linkType() const { return m_link; }
 
-    // Applies the settings and opens the line; false with errorString() when it cannot.
+    // Applies the settings and opens the link; false with errorString() when it cannot. A TCP
+    // connection is made after this returns: a failure then comes as linkLost().
     bool open(const LineSettings &settings);
     // Closes the line; the pending mark, a waiting write and the cycle end with it.
     void close();
@@ -107,6 +125,10 @@ public:
 signals:
     void stateChanged(QModbusDevice::State state);
     void errorOccurred(QModbusDevice::Error error);
+    // A TCP link ended by itself: the peer closed the connection, or the host could not be
+    // reached (`connected` false: the link never came up). A vanished serial port is closed
+    // by the session and reported by the state alone.
+    void linkLost(const QString &reason, bool connected);
     void requestSent(RequestKind kind, const QModbusDataUnit &unit, int serverAddress);
     // The client refused to build a write (too many values for one frame, say).
     void requestRefused(RequestKind kind, const QString &reason);
@@ -124,9 +146,16 @@ private:
     void onReplyFinished();
     void finishReply(QModbusReply *reply);
     void onClientError(QModbusDevice::Error error);
+    void onClientStateChanged(QModbusDevice::State state);
     void sendWaitingWrite();
+    void watch(QModbusClient *client);
 
-    QModbusRtuSerialMaster *m_client = nullptr;
+    QModbusRtuSerialMaster *m_rtu = nullptr;
+    QModbusTcpClient *m_tcp = nullptr;
+    QModbusClient *m_client = nullptr;
+    LinkType m_link = LinkType::Serial;
+    bool m_linkOpen = false;  // opened, and not closed by close() since
+    bool m_connected = false; // the link opened last reached ConnectedState
     QTimer m_cycle;
     bool m_pending = false;
     std::optional<WaitingWrite> m_waitingWrite;

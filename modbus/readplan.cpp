@@ -30,11 +30,11 @@ ReadPlan ReadPlan::fromFields(const QString &areaText, const QString &serverText
     return plan;
 }
 
-ReadPlan::Problem ReadPlan::problem() const
+ReadPlan::Problem ReadPlan::problem(LinkType link) const
 {
     if (area == QModbusDataUnit::Invalid)
         return Problem::UnknownArea;
-    if (!isValidServer(server))
+    if (!isValidServer(server, link))
         return Problem::InvalidServer;
     if (!fitsAddressSpace(start, count))
         return Problem::OutOfRange;

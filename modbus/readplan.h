@@ -4,6 +4,9 @@
 #include <QModbusDataUnit>
 #include <QString>
 
+// The two kinds of link a session can open.
+enum class LinkType { Serial, Tcp };
+
 // What one request asks of a device: the register area, the server address, the first register
 // and how many. The window makes it from its fields and rurodur-poll from its options; the limits
 // of a request live here and nowhere else.
@@ -12,7 +15,7 @@ struct ReadPlan
     enum class Problem {
         None,
         UnknownArea,   // the area text names no register area
-        InvalidServer, // not 0..maxServer
+        InvalidServer, // not 0..maxServerFor(link)
         OutOfRange,    // start .. start + count - 1 leaves the 16-bit address space
     };
 
@@ -24,6 +27,13 @@ struct ReadPlan
     // 0 is the broadcast address; 248..255 are reserved, and anything wider would reach the wire
     // as its low byte only.
     static constexpr int maxServer = 247;
+    // A Modbus TCP unit identifier is a whole byte: 255 is what many TCP devices answer to, and
+    // 0 is an ordinary address there, not a broadcast.
+    static constexpr int maxTcpServer = 255;
+    static constexpr int maxServerFor(LinkType link)
+    {
+        return link == LinkType::Tcp ? maxTcpServer : maxServer;
+    }
     static constexpr int addressSpace = 0x10000;
     // The most values the window's count fields allow in one request.
     static constexpr int maxFieldCount = 127;
@@ -31,7 +41,10 @@ struct ReadPlan
     // bits (functions 1 and 2); 0 for an invalid area.
     static int protocolLimit(QModbusDataUnit::RegisterType area);
 
-    static bool isValidServer(int server) { return server >= 0 && server <= maxServer; }
+    static bool isValidServer(int server, LinkType link = LinkType::Serial)
+    {
+        return server >= 0 && server <= maxServerFor(link);
+    }
     static bool fitsAddressSpace(int start, int count)
     {
         return start >= 0 && count >= 0 && qint64(start) + count <= addressSpace;
@@ -43,8 +56,8 @@ struct ReadPlan
     static ReadPlan fromFields(const QString &areaText, const QString &serverText,
                                const QString &startText, const QString &countText);
 
-    // The first problem of the plan, in the order the fields are checked.
-    Problem problem() const;
+    // The first problem of the plan, in the order the fields are checked, for a request on `link`.
+    Problem problem(LinkType link = LinkType::Serial) const;
     QModbusDataUnit unit() const { return QModbusDataUnit(area, start, quint16(count)); }
     // True for the registers start .. start + count - 1.
     bool contains(int address) const { return address >= start && address - start < count; }

@@ -64,6 +64,9 @@ inline void compareWithDefaults()
     QCOMPARE(MyConfig::serialBaudrate, 0);
     QCOMPARE(MyConfig::serialParity, QString());
     QCOMPARE(MyConfig::serialStopbits, QString());
+    QCOMPARE(MyConfig::linkType, QString("serial"));
+    QCOMPARE(MyConfig::tcpHost, QString());
+    QCOMPARE(MyConfig::tcpPort, 502);
     QCOMPARE(MyConfig::protocolFile, QString("./ProtocolFile/modbus.xlsx"));
     QCOMPARE(MyConfig::period, 1000);
     QCOMPARE(MyConfig::isRepeat, false);

@@ -52,6 +52,7 @@ bool SimFixture::start(const QStringList &simArgs)
 {
     stop();
     m_error.clear();
+    m_tcpPort = 0;
 
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
     if (socat.isEmpty())
@@ -85,11 +86,34 @@ bool SimFixture::start(const QStringList &simArgs)
             return fail(tr("socat made no pty pair within %1 ms").arg(kStartTimeoutMs));
     }
 
+    return launchSim(simArgs + QStringList{QStringLiteral("--"), simPort()});
+}
+
+bool SimFixture::startTcp(const QStringList &simArgs, const QString &host)
+{
+    stop();
+    m_error.clear();
+    m_tcpPort = 0;
+    if (!QFileInfo(m_simPath).isExecutable())
+        return fail(tr("sensor-sim not found or not executable: %1").arg(m_simPath));
+    m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/simtcp-XXXXXX"));
+    if (!m_dir->isValid())
+        return fail(tr("cannot create a temporary directory: %1").arg(m_dir->errorString()));
+    // Port 0: the simulator takes a free port and names it in its ready file.
+    if (!launchSim(simArgs + QStringList{QStringLiteral("--tcp"), QStringLiteral("0"),
+                                         QStringLiteral("--host"), host}))
+        return false;
+    const QString ready = readText(directory() + QStringLiteral("/ready"));
+    m_tcpPort = ready.section(QLatin1Char('\n'), 1).toInt();
+    return m_tcpPort > 0 || fail(tr("sensor-sim named no port in its ready file"));
+}
+
+bool SimFixture::launchSim(const QStringList &simArgs)
+{
     const QString readyFile = directory() + QStringLiteral("/ready");
     QStringList args = {QStringLiteral("--log"), logPath(), QStringLiteral("--ready-file"),
                         readyFile};
     args += simArgs;
-    args << QStringLiteral("--") << simPort();
     m_sim = std::make_unique<QProcess>();
     m_sim->setProcessChannelMode(QProcess::MergedChannels);
     m_sim->setStandardOutputFile(directory() + QStringLiteral("/sim.out"));
@@ -97,7 +121,7 @@ bool SimFixture::start(const QStringList &simArgs)
     if (!m_sim->waitForStarted(kStartTimeoutMs))
         return fail(tr("sensor-sim did not start: %1").arg(m_sim->errorString()));
 
-    deadline.setRemainingTime(kStartTimeoutMs);
+    QDeadlineTimer deadline(kStartTimeoutMs);
     while (!QFileInfo::exists(readyFile)) {
         if (m_sim->waitForFinished(10)) {
             return fail(tr("sensor-sim ended with code %1: %2")
@@ -216,6 +240,6 @@ QString SimFixture::simOutput() const
 
 bool SimFixture::isRunning() const
 {
-    return m_sim && m_sim->state() != QProcess::NotRunning && m_socat
-           && m_socat->state() != QProcess::NotRunning;
+    const bool lineUp = m_tcpPort > 0 || (m_socat && m_socat->state() != QProcess::NotRunning);
+    return m_sim && m_sim->state() != QProcess::NotRunning && lineUp;
 }

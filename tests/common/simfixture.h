@@ -23,6 +23,10 @@ public:
     // Starts socat and sensor-sim with `simArgs` (the fixture adds --log, --ready-file and
     // the device). False, with errorString() saying why, if either fails within 5 s.
     bool start(const QStringList &simArgs = {});
+    // Starts sensor-sim as a Modbus TCP server on `host` at a port of its choosing, tcpPort().
+    bool startTcp(const QStringList &simArgs = {},
+                  const QString &host = QStringLiteral("127.0.0.1"));
+    int tcpPort() const { return m_tcpPort; }
     void stop();
     // Ends socat only: both pty ends vanish, as when an adapter is unplugged.
     void killLine();
@@ -49,6 +53,7 @@ public:
 
 private:
     bool fail(const QString &message);
+    bool launchSim(const QStringList &simArgs);
     static void endProcess(QProcess *process);
 
     QString m_simPath;
@@ -56,6 +61,7 @@ private:
     std::unique_ptr<QProcess> m_socat;
     std::unique_ptr<QProcess> m_sim;
     QString m_error;
+    int m_tcpPort = 0;
 };
 
 #endif // SIMFIXTURE_H

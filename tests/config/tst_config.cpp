@@ -34,6 +34,8 @@ private slots:
     void textConversion();
     void serialPortNotAnObject_data();
     void serialPortNotAnObject();
+    void networkLink_data();
+    void networkLink();
     void destDirValidation_data();
     void destDirValidation();
     void unknownMembersDropped();
@@ -85,6 +87,9 @@ void TestConfig::restoreDefaultsResetsEveryMember()
     MyConfig::serialBaudrate = 57600;
     MyConfig::serialParity = "Odd";
     MyConfig::serialStopbits = "2";
+    MyConfig::linkType = "tcp";
+    MyConfig::tcpHost = "::1";
+    MyConfig::tcpPort = 1502;
     MyConfig::protocolFile = "other.xlsx";
     MyConfig::period = 5;
     MyConfig::isRepeat = true;
@@ -256,6 +261,39 @@ void TestConfig::serialPortNotAnObject()
     QCOMPARE(MyConfig::period, 1000);
 }
 
+void TestConfig::networkLink_data()
+{
+    QTest::addColumn<QByteArray>("network"); // the member's JSON text, empty when absent
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("absent") << QByteArray() << "serial" << "" << 502;
+    QTest::newRow("tcp") << QByteArray(R"({"link": "tcp", "host": "::1", "port": 1502})") << "tcp"
+                         << "::1" << 1502;
+    QTest::newRow("unknown link") << QByteArray(R"({"link": "udp", "host": "h", "port": 1})")
+                                  << "serial" << "h" << 1;
+    QTest::newRow("link in capitals") << QByteArray(R"({"link": "TCP"})") << "serial" << "" << 502;
+    QTest::newRow("port 0") << QByteArray(R"({"link": "tcp", "port": 0})") << "tcp" << "" << 502;
+    QTest::newRow("port 65535") << QByteArray(R"({"port": 65535})") << "serial" << "" << 65535;
+    QTest::newRow("port 65536") << QByteArray(R"({"port": 65536})") << "serial" << "" << 502;
+    QTest::newRow("port as text") << QByteArray(R"({"port": "1502"})") << "serial" << "" << 502;
+    QTest::newRow("not an object") << QByteArray(R"("tcp")") << "serial" << "" << 502;
+}
+
+void TestConfig::networkLink()
+{
+    QFETCH(QByteArray, network);
+    QFETCH(QString, link);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    writeSettings(network.isEmpty() ? QByteArray("{}") : R"({"network": )" + network + "}");
+    MyConfig::load();
+    QCOMPARE(MyConfig::linkType, link);
+    QCOMPARE(MyConfig::tcpHost, host);
+    QCOMPARE(MyConfig::tcpPort, port);
+}
+
 void TestConfig::destDirValidation_data()
 {
     QTest::addColumn<QString>("member");   // JSON text of the member, %1 = the temporary dir
@@ -298,7 +336,7 @@ void TestConfig::unknownMembersDropped()
     QVERIFY(MyConfig::save());
 
     const QJsonObject top = QJsonDocument::fromJson(readSettings()).object();
-    QCOMPARE(top.keys(), QStringList({ "destDir", "modbusDisplay", "serialport" }));
+    QCOMPARE(top.keys(), QStringList({ "destDir", "modbusDisplay", "network", "serialport" }));
     QCOMPARE(top.value("serialport").toObject().keys(),
              QStringList({ "baudrate", "name", "parity", "stopbits" }));
     QCOMPARE(top.value("modbusDisplay").toObject().keys(),
@@ -328,6 +366,9 @@ void TestConfig::saveLoadRoundTrip()
     MyConfig::deviceAddr = 247;
     MyConfig::selectEnable = true;
     MyConfig::changeWarnEnable = true;
+    MyConfig::linkType = "tcp";
+    MyConfig::tcpHost = QString::fromUtf8("传感器.local");
+    MyConfig::tcpPort = 1502;
     QVERIFY(MyConfig::save());
     QVERIFY(QFile::exists("rurodur.json"));
 
@@ -349,6 +390,9 @@ void TestConfig::saveLoadRoundTrip()
     QCOMPARE(MyConfig::deviceAddr, 247);
     QCOMPARE(MyConfig::selectEnable, true);
     QCOMPARE(MyConfig::changeWarnEnable, true);
+    QCOMPARE(MyConfig::linkType, QString("tcp"));
+    QCOMPARE(MyConfig::tcpHost, QString::fromUtf8("传感器.local"));
+    QCOMPARE(MyConfig::tcpPort, 1502);
 
     // Nothing but the settings file is left behind.
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{ "rurodur.json" });
@@ -379,6 +423,11 @@ void TestConfig::writtenText()
         "regsLenWrite": 10,
         "regsType": "保持寄存器",
         "selectEnable": false
+    },
+    "network": {
+        "host": "",
+        "link": "serial",
+        "port": 502
     },
     "serialport": {
         "baudrate": 9600,

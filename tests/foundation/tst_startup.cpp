@@ -92,7 +92,7 @@ void tst_Startup::firstExitWritesAllValues()
     m_f->destroy();
 
     const QJsonObject top = writtenFile();
-    QCOMPARE(top.keys(), (QStringList{ "destDir", "modbusDisplay", "serialport" }));
+    QCOMPARE(top.keys(), (QStringList{ "destDir", "modbusDisplay", "network", "serialport" }));
     QCOMPARE(top.value("destDir").toString(), QStringLiteral("D:/Vorbelt-x86"));
 
     const QJsonObject serial = top.value("serialport").toObject();

@@ -1,4 +1,5 @@
 #include "modbustext.h"
+#include "readplan.h"
 
 #include <QSerialPort>
 #include <QtTest>
@@ -19,6 +20,8 @@ private slots:
     void bitValues_data();
     void bitValues();
     void stateAndErrorNames();
+    void readPlan_data();
+    void readPlan();
 };
 
 void TestModbusText::parity_data()
@@ -150,6 +153,60 @@ void TestModbusText::stateAndErrorNames()
     QCOMPARE(modbusErrorName(QModbusDevice::ReplyAbortedError), QStringLiteral("ReplyAbortedError"));
     QCOMPARE(modbusErrorName(QModbusDevice::UnknownError), QStringLiteral("UnknownError"));
     QCOMPARE(modbusErrorName(QModbusDevice::Error(42)), QStringLiteral("42"));
+}
+
+// A request as the window's fields describe it, with the limits of a request.
+void TestModbusText::readPlan_data()
+{
+    QTest::addColumn<QString>("area");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<int>("problem");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("startAddress");
+    QTest::addColumn<int>("valueCount");
+
+    const int none = int(ReadPlan::Problem::None);
+    const int area = int(ReadPlan::Problem::UnknownArea);
+    const int server = int(ReadPlan::Problem::InvalidServer);
+    const int range = int(ReadPlan::Problem::OutOfRange);
+    const int hold = QModbusDataUnit::HoldingRegisters;
+    QTest::newRow("holding registers") << "保持寄存器" << "1" << "0" << "10" << none << hold << 0 << 10;
+    QTest::newRow("coils") << "Coil_input" << "1" << "2" << "3" << none << int(QModbusDataUnit::Coils) << 2 << 3;
+    QTest::newRow("hex start and count") << "hold" << "1" << "0x10" << "0x7F" << none << hold << 16 << 127;
+    QTest::newRow("0X10 is no number: 0") << "hold" << "1" << "0X10" << "1" << none << hold << 0 << 1;
+    QTest::newRow("unknown area") << "register" << "1" << "0" << "1" << area << 0 << 0 << 1;
+    QTest::newRow("broadcast address") << "hold" << "0" << "0" << "1" << none << hold << 0 << 1;
+    QTest::newRow("highest server") << "hold" << "247" << "0" << "1" << none << hold << 0 << 1;
+    QTest::newRow("reserved server 248") << "hold" << "248" << "0" << "1" << server << hold << 0 << 1;
+    QTest::newRow("negative server") << "hold" << "-1" << "0" << "1" << server << hold << 0 << 1;
+    QTest::newRow("server in hex is refused") << "hold" << "0x10" << "0" << "1" << server << hold << 0 << 1;
+    QTest::newRow("last register") << "hold" << "1" << "65535" << "1" << none << hold << 65535 << 1;
+    QTest::newRow("past the last register") << "hold" << "1" << "65535" << "2" << range << hold << 65535 << 2;
+    QTest::newRow("negative start") << "hold" << "1" << "-1" << "1" << range << hold << -1 << 1;
+    QTest::newRow("negative count held at 0") << "hold" << "1" << "0" << "-5" << none << hold << 0 << 0;
+    QTest::newRow("huge count held at 65535") << "hold" << "1" << "2" << "99999" << range << hold << 2 << 65535;
+}
+
+void TestModbusText::readPlan()
+{
+    QFETCH(QString, area);
+    QFETCH(QString, server);
+    QFETCH(QString, start);
+    QFETCH(QString, count);
+    QFETCH(int, problem);
+    QFETCH(int, type);
+    QFETCH(int, startAddress);
+    QFETCH(int, valueCount);
+
+    const ReadPlan plan = ReadPlan::fromFields(area, server, start, count);
+    QCOMPARE(int(plan.problem()), problem);
+    QCOMPARE(int(plan.area), type);
+    QCOMPARE(plan.start, startAddress);
+    QCOMPARE(plan.count, valueCount);
+    // What one read may carry on the wire, whatever the fields allow.
+    QCOMPARE(ReadPlan::protocolLimit(plan.area), type == QModbusDataUnit::Coils ? 2000 : type ? 125 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestModbusText)

@@ -1,6 +1,12 @@
 #include "modalcatcher.h"
+#include "modbussession.h"
 #include "myconfig.h"
 #include "windowfixture.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QSpinBox>
 
 #include <QStandardPaths>
 #include <QtTest>
@@ -25,6 +31,7 @@ private slots:
     void refusedWrites();
     void broadcast();
     void requestTooLongForOneFrame();
+    void overTcp();
 
 private:
     std::unique_ptr<WindowFixture> m_f;
@@ -250,6 +257,44 @@ void TestModbusWrite::requestTooLongForOneFrame()
     QVERIFY(h.waitFor(normal));
     QCOMPARE(h.sim().requestsWith({ "fc=16", "addr=0", "count=123" }).size(), 1);
     QCOMPARE(h.sim().requests().size(), 1);
+}
+
+// The network dialog chooses Modbus TCP (Cancel keeps the settings, OK stores them); the same
+// write and read then go over the connection, unit 0 answered like any unit.
+void TestModbusWrite::overTcp()
+{
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.sim().startTcp({ "--static" }), qPrintable(h.sim().errorString()));
+    h.create();
+    for (const auto button : { QDialogButtonBox::Cancel, QDialogButtonBox::Ok }) {
+        h.child<QAction>("actionnetwork")->trigger();
+        QDialog *dialog = h.window()->findChild<QDialog *>(QStringLiteral("MyNetwork"));
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->findChild<QComboBox *>(QStringLiteral("comboBox_link"))->setCurrentIndex(1);
+        dialog->findChild<QLineEdit *>(QStringLiteral("lineEdit_host"))->setText("127.0.0.1");
+        dialog->findChild<QSpinBox *>(QStringLiteral("spinBox_port"))->setValue(h.sim().tcpPort());
+        dialog->findChild<QDialogButtonBox *>()->button(button)->click();
+        QTRY_VERIFY(!h.window()->findChild<QDialog *>(QStringLiteral("MyNetwork")));
+        QCOMPARE(MyConfig::linkType, button == QDialogButtonBox::Ok ? "tcp" : "serial");
+    }
+    QCOMPARE(MyConfig::tcpPort, h.sim().tcpPort());
+
+    QVERIFY(h.open());
+    QTRY_VERIFY(h.session()->isConnected());
+    QVERIFY(h.window()->windowTitle().endsWith(
+            QStringLiteral(" - Modbus TCP 127.0.0.1:%1").arg(h.sim().tcpPort())));
+    h.broadcastButton->click();
+    h.setReadWindow(10, 2);
+    h.setCell(11, HexColumn, QStringLiteral("20"));
+    h.setWriteRange(11, 1);
+    h.writeButton->click();
+    QVERIFY(h.waitFor(normal));
+    QCOMPARE(h.cell(11, DecColumn), QStringLiteral("20"));
+    h.deviceAddr->setText(QStringLiteral("255"));
+    h.readButton->setChecked(true);
+    QVERIFY(h.waitFor(normal, 2));
+    QCOMPARE(h.sim().requestsWith({ "slave=0", "fc=6", "addr=11", "outcome=reply" }).size(), 1);
+    QCOMPARE(h.sim().requestsWith({ "slave=255", "fc=3", "addr=10", "count=2" }).size(), 1);
 }
 
 QTEST_MAIN(TestModbusWrite)

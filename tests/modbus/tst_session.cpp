@@ -1,6 +1,9 @@
 #include "sessionsuite.h"
 
+#include <QFileInfo>
 #include <QModbusReply>
+#include <QProcess>
+#include <QTcpServer>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QtTest>
@@ -17,6 +20,11 @@ private slots:
     void failedOpen_data();
     void failedOpen();
     void lineVanishes();
+    void tcpReadAndWrite_data();
+    void tcpReadAndWrite();
+    void tcpLinkEnds_data();
+    void tcpLinkEnds();
+    void rtuOverTcpBridge();
     void outcomes_data();
     void outcomes();
     void cycleTicks_data();
@@ -107,6 +115,97 @@ void TestSession::lineVanishes()
     QCOMPARE(states.last().at(0).value<QModbusDevice::State>(), QModbusDevice::UnconnectedState);
     QVERIFY(!session.isPending());
     QCOMPARE(resultName(session.read(holdingRange(0, 3), 1)), QStringLiteral("NotConnected"));
+}
+
+void TestSession::tcpReadAndWrite_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("IPv4") << QStringLiteral("127.0.0.1");
+    QTest::newRow("IPv6") << QStringLiteral("::1");
+}
+
+// Over TCP unit 0 is an ordinary address whose write waits for its reply, and 255 is valid.
+void TestSession::tcpReadAndWrite()
+{
+    QFETCH(QString, host);
+    QVERIFY2(m_sim->startTcp({ "--static" }, host), qPrintable(m_sim->errorString()));
+    ModbusSession session;
+    QVERIFY(session.open(LineSettings::tcp(host, m_sim->tcpPort())));
+    QTRY_VERIFY(session.isConnected());
+    QSignalSpy handled(&session, &ModbusSession::replyHandled);
+    QCOMPARE(resultName(session.read(holdingRange(1, 1), 1)), QStringLiteral("Sent"));
+    QTRY_COMPARE(handled.size(), 1);
+    QCOMPARE(outcomeAt(handled, 0).unit.values(), QVector<quint16>{ 25 });
+
+    QCOMPARE(resultName(session.write(holding(30, { 7 }), 0)), QStringLiteral("Sent"));
+    QVERIFY(session.isPending());
+    QTRY_COMPARE(handled.size(), 2);
+    QCOMPARE(resultName(outcomeAt(handled, 1).result), QStringLiteral("Normal"));
+    QCOMPARE(resultName(session.read(holdingRange(30, 1), 255)), QStringLiteral("Sent"));
+    QTRY_COMPARE(handled.size(), 3);
+    QCOMPARE(outcomeAt(handled, 2).unit.values(), QVector<quint16>{ 7 });
+    QCOMPARE(resultName(session.read(holdingRange(30, 1), 256)), QStringLiteral("InvalidServer"));
+}
+
+void TestSession::tcpLinkEnds_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::newRow("peer closes the connection") << true;
+    QTest::newRow("nothing listens on the port") << false;
+}
+
+void TestSession::tcpLinkEnds()
+{
+    QFETCH(bool, connected);
+    QVERIFY2(m_sim->startTcp({ "--static" }), qPrintable(m_sim->errorString()));
+    ModbusSession session;
+    QSignalSpy lost(&session, &ModbusSession::linkLost);
+    if (!connected)
+        m_sim->stop();
+    QVERIFY(session.open(LineSettings::tcp(QStringLiteral("127.0.0.1"), m_sim->tcpPort())));
+    if (connected) {
+        QTRY_VERIFY(session.isConnected());
+        session.startCycle(50);
+        m_sim->stop();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 5000);
+    QCOMPARE(lost.at(0).at(1).toBool(), connected);
+    QVERIFY(!lost.at(0).at(0).toString().isEmpty());
+    QCOMPARE(session.state(), QModbusDevice::UnconnectedState);
+    QVERIFY(!session.isCycling());
+    QCOMPARE(resultName(session.read(holdingRange(0, 1), 1)), QStringLiteral("NotConnected"));
+}
+
+// A serial device server in transparent mode, played by socat in front of the simulator's line,
+// and the socat bridge that turns it into a local serial port again: RTU frames over TCP.
+void TestSession::rtuOverTcpBridge()
+{
+    QVERIFY2(m_sim->start({ "--static" }), qPrintable(m_sim->errorString()));
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    QProcess deviceServer;
+    deviceServer.start("socat", { "tcp-listen:" + port + ",bind=127.0.0.1,reuseaddr",
+                                  "file:" + m_sim->clientPort() + ",raw,echo=0" });
+    const QString local = m_sim->directory() + "/ttyNet";
+    QProcess bridge;
+    bridge.start("socat", { "pty,link=" + local + ",raw,echo=0",
+                            "tcp:127.0.0.1:" + port + ",retry=50,interval=0.1" });
+    QTRY_VERIFY(QFileInfo::exists(local));
+
+    ModbusSession session;
+    LineSettings settings = line();
+    settings.portName = local;
+    QVERIFY(session.open(settings));
+    QSignalSpy handled(&session, &ModbusSession::replyHandled);
+    QCOMPARE(resultName(session.read(holdingRange(0, 3), 1)), QStringLiteral("Sent"));
+    QTRY_COMPARE(handled.size(), 1);
+    QCOMPARE(outcomeAt(handled, 0).unit.values(), (QVector<quint16>{ 5196, 25, 9000 }));
+    session.close();
+    bridge.terminate();
+    deviceServer.terminate();
+    QVERIFY(bridge.waitForFinished(3000) && deviceServer.waitForFinished(3000));
 }
 
 void TestSession::outcomes_data()

@@ -2,6 +2,7 @@
 // its fault options, and against a scripted device for what the simulator never sends (another
 // server, fragments, trailing bytes). Expected frames carry the tests' own CRC (modbuscrc.h).
 #include "capturefixture.h"
+#include "frametext.h"
 #include "modbuscrc.h"
 #include "simfixture.h"
 
@@ -22,7 +23,7 @@ const QString readThree = QStringLiteral("01 03 00 00 00 03");
 QStringList describe(const QList<CapturedFrame> &frames)
 {
     static const char *const names[] = { "Request", "Reply", "Exception", "BadCrc",
-                                         "Fragment", "Unexpected", "Timeout", "Failure" };
+                                         "Fragment", "Unexpected", "Timeout", "Failure", "BadLength" };
     QStringList lines;
     for (const CapturedFrame &f : frames) {
         QString text = QLatin1String(names[int(f.kind)]);
@@ -96,6 +97,7 @@ private slots:
     void droppedByTheClient_data();
     void droppedByTheClient();
     void broadcastIsSentOnly();
+    void overTcp();
 };
 
 void tst_FrameCapture::againstSensor_data()
@@ -188,6 +190,29 @@ void tst_FrameCapture::broadcastIsSentOnly()
     QTRY_COMPARE(fx.frames.size(), 3);
     QCOMPARE(describe(fx.frames), (QStringList{ sent("00 06 00 0A 02 BC"), sent("01 06 00 0A 02 BC"),
                                                 got("Reply", testcrc::frame("01 06 00 0A 02 BC")) }));
+}
+
+// The monitor's lines of two TCP exchanges: MBAP header and PDU, the transaction counted from
+// 0, unit 0 answered, and an exception reply.
+void tst_FrameCapture::overTcp()
+{
+    SimFixture sim(QStringLiteral(SENSOR_SIM_PATH));
+    QVERIFY2(sim.startTcp({ "--static" }), qPrintable(sim.errorString()));
+    CaptureFixture fx;
+    QVERIFY(fx.session.open(LineSettings::tcp(QStringLiteral("127.0.0.1"), sim.tcpPort())));
+    QTRY_VERIFY(fx.session.isConnected());
+    QCOMPARE(fx.exchange(RequestKind::Read, QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, 3), 0)
+                     .result, ReplyOutcome::Result::Normal);
+    QCOMPARE(fx.read(1020, 10).exceptionCode, 2);
+    QTRY_COMPARE(fx.frames.size(), 4);
+    QStringList lines;
+    for (const CapturedFrame &frame : qAsConst(fx.frames))
+        lines << frameDirectionText(frame) + ' ' + testcrc::hex(frame.bytes) + ' ' + frameSummary(frame);
+    QCOMPARE(lines, (QStringList{
+        "发送 00 00 00 00 00 06 00 03 00 00 00 03 事务 0 读保持寄存器 地址 0 数量 3",
+        "接收 00 00 00 00 00 09 00 03 06 14 4C 00 19 23 28 事务 0 读保持寄存器 应答 地址 0 数量 3",
+        "发送 00 01 00 00 00 06 01 03 03 FC 00 0A 事务 1 读保持寄存器 地址 1020 数量 10",
+        "接收 00 01 00 00 00 03 01 83 02 事务 1 异常应答 02 非法数据地址（读保持寄存器 地址 1020 数量 10）" }));
 }
 
 QTEST_GUILESS_MAIN(tst_FrameCapture)

@@ -43,10 +43,13 @@ Run poll(const QStringList &arguments, int timeoutMs = 20000)
     return run;
 }
 
+// `port` is a serial port, or "tcp:" and the value of --tcp.
 QStringList baseArguments(const QString &port, const QString &workbook = sample,
                           const QString &sheet = holdingSheet)
 {
-    return { "--port", port, "--device", "1", "--workbook", workbook, "--sheet", sheet };
+    const bool tcp = port.startsWith(QLatin1String("tcp:"));
+    return { tcp ? "--tcp" : "--port", tcp ? port.mid(4) : port, "--device", "1",
+             "--workbook", workbook, "--sheet", sheet };
 }
 
 // The lines of a CSV that starts with the byte-order mark; empty when it does not.
@@ -71,6 +74,7 @@ private slots:
     void help();
     void cannotRun_data();
     void cannotRun();
+    void pollsToStandardOutput_data();
     void pollsToStandardOutput();
     void silentDeviceReadsNothing();
     void linesReachAPipeAtOnce();
@@ -97,6 +101,14 @@ void tst_Poll::badArguments_data()
                                << "--csv needs a file name (without --csv the CSV goes to standard output)";
     QTest::newRow("polls and seconds") << base + QStringList{ "--polls", "5", "--seconds", "5" }
                                        << "give --polls or --seconds, not both";
+    const QStringList tcp = baseArguments(QStringLiteral("tcp:[::1]:1502"));
+    QTest::newRow("tcp and port") << tcp + QStringList{ "--port", "/dev/null" }
+                                  << "--port does not go with --tcp";
+    QTest::newRow("tcp and baud") << tcp + QStringList{ "--baud", "9600" } << "--baud does not go with --tcp";
+    QTest::newRow("tcp port 0") << baseArguments(QStringLiteral("tcp:h:0"))
+                                << "--tcp: 'h:0' is not HOST, HOST:PORT or [IPV6]:PORT (port 1 to 65535)";
+    QTest::newRow("tcp unit 256") << tcp + QStringList{ "--device", "256" }
+                                  << "--device: '256' is not a number from 0 to 255";
 }
 
 void tst_Poll::badArguments()
@@ -133,6 +145,8 @@ void tst_Poll::cannotRun_data()
     const QString registers = QStringLiteral(RURODUR_TEST_DATA "/modbus/registers.xlsx");
     QTest::newRow("missing port") << "/nonexistent/ttyRURO" << sample << holdingSheet
                                   << "rurodur-poll: cannot open serial port /nonexistent/ttyRURO: ";
+    QTest::newRow("nothing listens on the port") << "tcp:127.0.0.1:1" << sample << holdingSheet
+                                                 << "rurodur-poll: cannot connect to Modbus TCP 127.0.0.1:1: ";
     QTest::newRow("missing workbook") << "/dev/null" << missing << holdingSheet
                                       << "rurodur-poll: cannot read workbook " + missing
                                                  + ": not an existing .xlsx file";
@@ -169,11 +183,21 @@ void tst_Poll::cannotRun()
     QVERIFY(QFileInfo(csv).isSymLink() ? fileData(workbook) == fileData(sample) : !QFile::exists(csv));
 }
 
+void tst_Poll::pollsToStandardOutput_data()
+{
+    QTest::addColumn<bool>("tcp");
+    QTest::newRow("serial port") << false;
+    QTest::newRow("Modbus TCP, [::1]:PORT") << true;
+}
+
 void tst_Poll::pollsToStandardOutput()
 {
+    QFETCH(bool, tcp);
     SimFixture sim(QStringLiteral(SENSOR_SIM_PATH));
-    QVERIFY2(sim.start({ QStringLiteral("--static") }), qPrintable(sim.errorString()));
-    const Run run = poll(baseArguments(sim.clientPort()) + QStringList{ "--count", "3", "--period", "0", "--polls", "5" });
+    QVERIFY2(tcp ? sim.startTcp({ QStringLiteral("--static") }, QStringLiteral("::1"))
+                 : sim.start({ QStringLiteral("--static") }), qPrintable(sim.errorString()));
+    const QString link = tcp ? QStringLiteral("tcp:[::1]:%1").arg(sim.tcpPort()) : sim.clientPort();
+    const Run run = poll(baseArguments(link) + QStringList{ "--count", "3", "--period", "0", "--polls", "5" });
     QCOMPARE(run.status, 0);
     const QStringList lines = csvLines(run.out);
     QCOMPARE(lines.size(), 6);

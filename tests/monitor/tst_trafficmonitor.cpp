@@ -8,9 +8,12 @@
 #include "windowfixture.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
+#include <QStatusBar>
 #include <QTableView>
 #include <QtTest>
 
@@ -205,6 +208,20 @@ void tst_TrafficMonitor::recordsFromTheMenu()
     QCOMPARE(csv.at(0), QStringLiteral("时间,0 飞行时间,1 温度,2 距离"));
     for (int i = 1; i < 4; ++i)
         QCOMPARE(csv.at(i).section(QLatin1Char(','), 1), QStringLiteral("5196us,25℃,900.0mm"));
+
+    // Another area under the same header would mean other registers: the recording ends.
+    const QString areaPath = m_fx->path(QStringLiteral("area.csv"));
+    QVERIFY(chooseFile(areaPath, [start] { start->trigger(); }));
+    QVERIFY(readOnce(0, 3));
+    auto *area = m_fx->child<QComboBox>("comboBox_regsType");
+    const int holding = area->currentIndex();
+    area->setCurrentIndex(holding == 0 ? 1 : 0);
+    QCOMPARE(m_fx->window()->statusBar()->currentMessage(),
+             QStringLiteral("记录已停止：寄存器区域或协议表已更改"));
+    QVERIFY(start->isEnabled() && !stop->isEnabled());
+    QVERIFY(!m_fx->child<QLabel>("label_recording")->isVisible());
+    QCOMPARE(lines(areaPath, QStringLiteral("\r\n")).size(), 2);
+    area->setCurrentIndex(holding);
 
     // Its folder removed while the cycle runs: a warning, and the reads go on.
     QVERIFY(QDir(m_fx->path(QString())).mkdir(QStringLiteral("day")));

@@ -1,6 +1,10 @@
+#include "csvrecorder.h"
 #include "protocoltable.h"
+#include "sensorregisters.h"
 #include "tablefixture.h"
+#include "trend.h"
 
+#include <QBuffer>
 #include <QtTest>
 
 #include <climits>
@@ -19,6 +23,7 @@ private slots:
     void applyReply();
     void applyReplyMarksChanges();
     void applyReplyWithoutValueColumns();
+    void oneDecodingForEveryConsumer();
     void decodeAt_data();
     void decodeAt();
 };
@@ -212,6 +217,45 @@ void tst_TableReplies::applyReplyWithoutValueColumns()
     QCOMPARE(reply.registers.at(0).number, std::optional<double>(7));
     QVERIFY(!reply.registers.at(0).hexChanged);
     QCOMPARE(table.rows(), before);
+}
+
+// The table decodes a reply once; the recorder, the trend and the distance display take what it
+// made, so they show what the table shows.
+void tst_TableReplies::oneDecodingForEveryConsumer()
+{
+    ProtocolTable table;
+    setRules(table, { R"({"unit":"us"})", R"({"signed":true,"unit":"C"})", R"({"dot":1,"unit":"mm"})",
+                      R"({"maps":{"1":"on"}})" });
+    const DecodedReply reply = table.applyReply(registers(0, { 5196, 65511, 9000, 1 }), 0, 4);
+
+    QStringList display;
+    for (int row = 0; row < 4; ++row)
+        display << table.text(row, 4);
+    QCOMPARE(display, QStringList({ "5196us", "-25C", "900.0mm", "on" }));
+
+    QBuffer csv;
+    QVERIFY(csv.open(QIODevice::WriteOnly));
+    CsvRecorder recorder;
+    QVERIFY(recorder.start(&csv, &table, { QModbusDataUnit::HoldingRegisters, 0, 4 }));
+    recorder.record(reply);
+    const QList<QByteArray> lines = csv.data().split('\n');
+    QCOMPARE(QString::fromUtf8(lines.at(1)).trimmed().section(QLatin1Char(','), 1).split(QLatin1Char(',')),
+             display);
+
+    TrendRecorder trend;
+    for (int row = 0; row < 4; ++row)
+        trend.addTrace(QModbusDataUnit::HoldingRegisters, row, table.rowTitle(row));
+    trend.feed(reply, 1000);
+    QVector<double> numbers;
+    for (const TrendRecorder::Trace &trace : trend.traces())
+        numbers << trace.series.points().constFirst().value;
+    QCOMPARE(numbers.mid(0, 3), (QVector<double>{ 5196, -25, 900 }));
+    QVERIFY(trend.traces().at(3).series.points().constFirst().isGap()); // a name, not a number
+
+    const QVector<SensorRegisters::Reading> readings = SensorRegisters::readingsOf(reply);
+    QCOMPARE(readings.size(), 3);
+    QCOMPARE(readings.at(1).field, SensorRegisters::Field::Temperature);
+    QCOMPARE(readings.at(1).value, quint16(65511));
 }
 
 void tst_TableReplies::decodeAt_data()

@@ -130,14 +130,17 @@ void TestDeviceScanner::findsTheOneDevice_data()
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<int>("exceptionCode");
     QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("tcp");
 
     // Holding register 0 is the flight time: 5196 us at the frozen time 0.
-    QTest::newRow("normal reply") << QStringList{ "--static", "--address", "17" } << 0 << 5196;
+    QTest::newRow("normal reply") << QStringList{ "--static", "--address", "17" } << 0 << 5196 << false;
     QTest::newRow("exception reply proves a device")
-            << QStringList{ "--static", "--address", "17", "--exception", "0:2" } << 2 << 0;
+            << QStringList{ "--static", "--address", "17", "--exception", "0:2" } << 2 << 0 << false;
     // What a gateway answers for a device that did not: no device (nor is 0x0A).
     QTest::newRow("gateway exception 0x0B is none")
-            << QStringList{ "--static", "--address", "17", "--exception", "0:11" } << -1 << 0;
+            << QStringList{ "--static", "--address", "17", "--exception", "0:11" } << -1 << 0 << false;
+    QTest::newRow("unit ids over Modbus TCP")
+            << QStringList{ "--static", "--address", "17" } << 0 << 5196 << true;
 }
 
 void TestDeviceScanner::findsTheOneDevice()
@@ -145,13 +148,20 @@ void TestDeviceScanner::findsTheOneDevice()
     QFETCH(QStringList, simArgs);
     QFETCH(int, exceptionCode);
     QFETCH(int, value);
+    QFETCH(bool, tcp);
 
-    QVERIFY2(m_sim->start(simArgs), qPrintable(m_sim->errorString()));
+    QVERIFY2(tcp ? m_sim->startTcp(simArgs) : m_sim->start(simArgs), qPrintable(m_sim->errorString()));
     DeviceScanner scanner;
     QSignalSpy found(&scanner, &DeviceScanner::found);
     QSignalSpy progressed(&scanner, &DeviceScanner::progressed);
     QSignalSpy finished(&scanner, &DeviceScanner::finished);
-    QVERIFY2(scanner.start(planFor(1, 30)), qPrintable(scanner.errorString()));
+    ScanPlan plan = planFor(1, 30);
+    if (tcp) {
+        plan.link = LinkType::Tcp;
+        plan.host = QStringLiteral("127.0.0.1");
+        plan.port = m_sim->tcpPort();
+    }
+    QVERIFY2(scanner.start(plan), qPrintable(scanner.errorString()));
     QVERIFY(scanner.isRunning());
     QVERIFY(finished.wait(30000));
 
@@ -169,7 +179,7 @@ void TestDeviceScanner::findsTheOneDevice()
     QCOMPARE(scanner.hits().size(), 1);
     const ScanHit hit = scanner.hits().first();
     QCOMPARE(hit.address, 17);
-    QCOMPARE(hit.baudRate, 115200);
+    QCOMPARE(hit.baudRate, tcp ? 0 : 115200);
     QCOMPARE(hit.parity, int(QSerialPort::NoParity));
     QCOMPARE(hit.stopBits, int(QSerialPort::OneStop));
     QCOMPARE(hit.exceptionCode, exceptionCode);
@@ -183,6 +193,8 @@ void TestDeviceScanner::findsTheOneDevice()
              qPrintable(requests.first()));
 
     // The scan left the port free.
+    if (tcp)
+        return;
     QSerialPort port(m_sim->clientPort());
     QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
 }

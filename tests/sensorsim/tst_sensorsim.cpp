@@ -7,6 +7,7 @@
 #include <QModbusDataUnit>
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
+#include <QModbusTcpClient>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -36,6 +37,7 @@ private slots:
 
     void qtMasterReadsExactValues();
     void qtBroadcastWriteIsExecuted();
+    void servesTcpClientsOneAfterAnother();
 
     void stopsCleanlyOnSigterm();
     void exitsWhenTheLineVanishes();
@@ -392,6 +394,35 @@ void TestSensorSim::qtBroadcastWriteIsExecuted()
     master.disconnectDevice();
 }
 
+// Each connection reads or writes, then closes; the server goes on to the next. Over TCP the
+// units 0 and 255 are answered like the server's own address.
+void TestSensorSim::servesTcpClientsOneAfterAnother()
+{
+    SimFixture sim(kSimPath);
+    QVERIFY2(sim.startTcp({"--static", "--address", "9"}), qPrintable(sim.errorString()));
+    const QList<int> units = {9, 0, 255};
+    for (int i = 0; i < units.size(); ++i) {
+        QModbusTcpClient client;
+        client.setConnectionParameter(QModbusDevice::NetworkAddressParameter, "127.0.0.1");
+        client.setConnectionParameter(QModbusDevice::NetworkPortParameter, sim.tcpPort());
+        QVERIFY(client.connectDevice());
+        QTRY_COMPARE(client.state(), QModbusDevice::ConnectedState);
+        const QModbusDataUnit hr30(QModbusDataUnit::HoldingRegisters, 30, QVector<quint16>{77});
+        QModbusReply *reply = i == 1 ? client.sendWriteRequest(hr30, units[i])
+                                     : client.sendReadRequest(hr30, units[i]);
+        QVERIFY(reply);
+        QTRY_VERIFY(reply->isFinished());
+        QCOMPARE(reply->error(), QModbusDevice::NoError);
+        if (i != 1)
+            QCOMPARE(reply->result().value(0), i == 0 ? 0 : 77);
+        delete reply;
+        client.disconnectDevice();
+    }
+    QVERIFY(sim.waitForRequests(3));
+    QCOMPARE(sim.requestsWith({"slave=0", "fc=6", "outcome=reply"}).size(), 1);
+    QVERIFY(sim.isRunning());
+}
+
 void TestSensorSim::stopsCleanlyOnSigterm()
 {
     SimFixture sim(kSimPath);
@@ -448,6 +479,10 @@ void TestSensorSim::badOptions_data()
     QTest::newRow("negative drop") << QStringList{"--drop-every", "-1", dev} << "drop-every";
     QTest::newRow("missing image") << QStringList{"--image", "/nonexistent/image.txt", dev}
                                    << "cannot read /nonexistent/image.txt";
+    QTest::newRow("tcp and a device") << QStringList{"--tcp", "1502", dev} << "device";
+    QTest::newRow("tcp port too large") << QStringList{"--tcp", "65536"} << "0 to 65535";
+    QTest::newRow("tcp with a broken crc")
+        << QStringList{"--tcp", "1502", "--corrupt-crc-every", "2"} << "no CRC";
     QTest::newRow("unwritable log") << QStringList{"--log", "/nonexistent/sim.log", dev}
                                     << "cannot write /nonexistent/sim.log";
 }
@@ -468,7 +503,7 @@ void TestSensorSim::helpNamesEveryOption()
     for (const char *option :
          {"--baud", "--parity", "--data-bits", "--stop-bits", "--address", "--device", "--static",
           "--set", "--image", "--delay-ms", "--drop-every", "--exception", "--corrupt-crc-every",
-          "--emulate-line", "--log", "--ready-file", "--verbose"}) {
+          "--emulate-line", "--log", "--ready-file", "--verbose", "--tcp", "--host"}) {
         QVERIFY2(run.output.contains(QLatin1String(option)), option);
     }
 

@@ -6,7 +6,9 @@
 #include "mytool.h"
 #include "myxlsx.h"
 
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -70,8 +72,12 @@ Poller::Poller(const PollOptions &options, QObject *parent)
     m_statistics.attach(&m_session, m_capture);
     connect(&m_session, &ModbusSession::replyHandled, this, &Poller::onReply);
     connect(&m_session, &ModbusSession::cycleTick, this, &Poller::pollOnce);
+    // A TCP connection that ends is reported with its reason by linkLost().
+    connect(&m_session, &ModbusSession::linkLost, this, [this](const QString &reason) {
+        finish(1, QStringLiteral("the connection to %1 was lost: %2").arg(linkName(), reason));
+    });
     connect(&m_session, &ModbusSession::stateChanged, this, [this](QModbusDevice::State state) {
-        if (m_running && state == QModbusDevice::UnconnectedState)
+        if (m_running && state == QModbusDevice::UnconnectedState && !m_options.tcp)
             finish(PollStatus::cannotUse, QStringLiteral("serial port %1 was lost: %2")
                               .arg(m_options.port, m_session.errorString()));
     });
@@ -146,21 +152,26 @@ bool Poller::prepare(QString *reason, int *exitStatus)
         *exitStatus = PollStatus::badArguments;
         return false;
     }
-    if (m_plan.problem() != ReadPlan::Problem::None) {
+    if (m_plan.problem(m_options.tcp ? LinkType::Tcp : LinkType::Serial) != ReadPlan::Problem::None) {
         *reason = QStringLiteral("--start %1 with --count %2 reaches past address 65535")
                           .arg(m_plan.start).arg(m_plan.count);
         *exitStatus = PollStatus::badArguments;
         return false;
     }
 
-    LineSettings line;
-    line.portName = m_options.port;
-    line.baudRate = m_options.baudRate;
-    line.parity = m_options.parity;
-    line.stopBits = m_options.stopBits;
-    if (!m_session.open(line)) {
-        *reason = QStringLiteral("cannot open serial port %1: %2").arg(m_options.port, m_session.errorString());
-        return false;
+    if (m_options.tcp) {
+        if (!connectTcp(reason))
+            return false;
+    } else {
+        LineSettings line;
+        line.portName = m_options.port;
+        line.baudRate = m_options.baudRate;
+        line.parity = m_options.parity;
+        line.stopBits = m_options.stopBits;
+        if (!m_session.open(line)) {
+            *reason = QStringLiteral("cannot open serial port %1: %2").arg(m_options.port, m_session.errorString());
+            return false;
+        }
     }
 
     const CsvRecorder::Window window{ m_plan.area, m_plan.start, m_plan.count };
@@ -183,6 +194,43 @@ bool Poller::prepare(QString *reason, int *exitStatus)
         return false;
     }
     return true;
+}
+
+QString Poller::linkName() const
+{
+    return m_options.tcp ? LineSettings::tcp(m_options.tcpHost, m_options.tcpPort).linkText()
+                         : m_options.port;
+}
+
+// The connection is made after the opening returns; nothing is written before it stands.
+bool Poller::connectTcp(QString *reason)
+{
+    QString lost;
+    QEventLoop loop;
+    const auto ended = connect(&m_session, &ModbusSession::linkLost, &loop,
+                               [&](const QString &why) {
+                                   lost = why;
+                                   loop.quit();
+                               });
+    const auto up = connect(&m_session, &ModbusSession::stateChanged, &loop,
+                            [&](QModbusDevice::State state) {
+                                if (state == QModbusDevice::ConnectedState)
+                                    loop.quit();
+                            });
+    QTimer::singleShot(connectTimeoutMs, &loop, &QEventLoop::quit);
+    if (m_session.open(LineSettings::tcp(m_options.tcpHost, m_options.tcpPort)) && !m_session.isConnected())
+        loop.exec();
+    disconnect(ended);
+    disconnect(up);
+    if (m_session.isConnected())
+        return true;
+    if (lost.isEmpty())
+        lost = m_session.state() == QModbusDevice::UnconnectedState
+                ? m_session.errorString()
+                : QStringLiteral("no connection within %1 s").arg(connectTimeoutMs / 1000);
+    m_session.close();
+    *reason = QStringLiteral("cannot connect to %1: %2").arg(linkName(), lost);
+    return false;
 }
 
 void Poller::start()

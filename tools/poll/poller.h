@@ -43,6 +43,10 @@ private:
     void finish(int exitStatus, const QString &reason = QString());
     void showProgress();
     QString summary() const;
+    // The serial port, or "Modbus TCP HOST:PORT".
+    QString linkName() const;
+    bool connectTcp(QString *reason);
+    static constexpr int connectTimeoutMs = 5000;
 
     PollOptions m_options;
     ModbusSession m_session;

@@ -38,11 +38,43 @@ QString optionList(const QVector<LineOptions::Option> &options)
 
 } // namespace
 
+bool parseTcpAddress(const QString &text, QString *host, int *port)
+{
+    QString rest = text.trimmed();
+    QString name;
+    QString portText;
+    if (rest.startsWith(QLatin1Char('['))) {
+        const int close = rest.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return false;
+        name = rest.mid(1, close - 1);
+        rest = rest.mid(close + 1);
+        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
+            return false;
+        portText = rest.mid(1);
+        if (rest == QLatin1String(":"))
+            return false;
+    } else if (rest.count(QLatin1Char(':')) == 1) {
+        name = rest.section(QLatin1Char(':'), 0, 0);
+        portText = rest.section(QLatin1Char(':'), 1);
+        if (portText.isEmpty())
+            return false;
+    } else {
+        name = rest;
+    }
+    qint64 value = 502;
+    if (name.isEmpty() || (!portText.isEmpty() && !parseInteger(portText, 1, 65535, &value)))
+        return false;
+    *host = name;
+    *port = int(value);
+    return true;
+}
+
 PollCommand parsePollArguments(const QStringList &arguments, PollOptions *options, QString *error)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QStringList valued = { "port", "baud", "parity", "stop", "device", "workbook", "sheet",
+    const QStringList valued = { "port", "tcp", "baud", "parity", "stop", "device", "workbook", "sheet",
                                  "start", "count", "period", "polls", "seconds", "csv" };
     for (const QString &name : valued)
         parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
@@ -58,7 +90,17 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
         *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
         return PollCommand::BadArguments;
     }
-    for (const char *required : { "port", "device", "workbook", "sheet" }) {
+    // The TCP link takes the place of the serial port and its line options.
+    const bool tcp = parser.isSet(QStringLiteral("tcp"));
+    if (tcp) {
+        for (const char *serial : { "port", "baud", "parity", "stop" }) {
+            if (parser.isSet(QLatin1String(serial))) {
+                *error = QStringLiteral("--%1 does not go with --tcp").arg(QLatin1String(serial));
+                return PollCommand::BadArguments;
+            }
+        }
+    }
+    for (const char *required : { tcp ? "tcp" : "port", "device", "workbook", "sheet" }) {
         if (!parser.isSet(QLatin1String(required)) || parser.value(QLatin1String(required)).isEmpty()) {
             *error = QStringLiteral("--%1 is required").arg(QLatin1String(required));
             return PollCommand::BadArguments;
@@ -76,6 +118,12 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
 
     PollOptions result;
     result.port = parser.value(QStringLiteral("port"));
+    result.tcp = tcp;
+    if (tcp && !parseTcpAddress(parser.value(QStringLiteral("tcp")), &result.tcpHost, &result.tcpPort)) {
+        *error = QStringLiteral("--tcp: '%1' is not HOST, HOST:PORT or [IPV6]:PORT (port 1 to 65535)")
+                         .arg(parser.value(QStringLiteral("tcp")));
+        return PollCommand::BadArguments;
+    }
     result.workbook = parser.value(QStringLiteral("workbook"));
     result.sheet = parser.value(QStringLiteral("sheet"));
     result.csv = parser.value(QStringLiteral("csv"));
@@ -100,9 +148,9 @@ PollCommand parsePollArguments(const QStringList &arguments, PollOptions *option
         }
     }
 
-    static const NumberOption numbers[] = {
+    const NumberOption numbers[] = {
         { "baud", 1, 4000000 },
-        { "device", 1, ReadPlan::maxServer },
+        { "device", tcp ? 0 : 1, ReadPlan::maxServerFor(tcp ? LinkType::Tcp : LinkType::Serial) },
         { "start", 0, ReadPlan::addressSpace - 1 },
         { "count", 1, ReadPlan::addressSpace },
         { "period", 0, 86400000 },
@@ -144,9 +192,9 @@ QString pollUsage()
 {
     return QStringLiteral(
             "usage: rurodur-poll --port PORT [--baud 115200] [--parity none|even|odd|space|mark]\n"
-            "                    [--stop 1|1.5|2] --device N --workbook FILE.xlsx --sheet NAME\n"
-            "                    [--start A] [--count C] [--period MS] [--polls N | --seconds S]\n"
-            "                    [--csv FILE]\n"
+            "                    [--stop 1|1.5|2] | --tcp HOST[:PORT]\n"
+            "                    --device N --workbook FILE.xlsx --sheet NAME [--start A] [--count C]\n"
+            "                    [--period MS] [--polls N | --seconds S] [--csv FILE]\n"
             "       rurodur-poll --help\n");
 }
 
@@ -162,7 +210,9 @@ QString pollHelp()
             "  --baud N           baud rate, default 115200\n"
             "  --parity P         none, even, odd, space or mark; default none (8 data bits always)\n"
             "  --stop N           stop bits, 1, 1.5 or 2; default 1\n"
-            "  --device N         server address, 1..247\n"
+            "  --tcp HOST[:PORT]  Modbus TCP to HOST instead of a serial port; PORT default 502,\n"
+            "                     IPv6 addresses in brackets ([::1]:1502)\n"
+            "  --device N         server address, 1..247; over TCP the unit id, 0..255\n"
             "  --workbook FILE    the protocol workbook (.xlsx)\n"
             "  --sheet NAME       the sheet to decode with; its name selects the register area as\n"
             "                     in the window (coil/线圈, disc/离散, hold/保持, input/输入)\n"
@@ -191,8 +241,8 @@ QString pollHelp()
             "\n"
             "Exit status:\n"
             "  0  the run read: at least one normal reply (timeouts and exception replies as well)\n"
-            "  1  the workbook, the sheet, the port or the CSV cannot be used, a CSV line could not\n"
-            "     be written, or the port was lost\n"
+            "  1  the workbook, the sheet, the port, the host or the CSV cannot be used, a CSV line\n"
+            "     could not be written, or the port or the connection was lost\n"
             "  2  bad arguments\n"
             "  3  nothing was read: the run ended without one normal reply (no device at that\n"
             "     address, other line settings)\n");

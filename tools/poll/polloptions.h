@@ -8,6 +8,10 @@
 struct PollOptions
 {
     QString port;
+    // --tcp HOST[:PORT]: Modbus TCP instead of the serial port (IPv6 addresses without brackets).
+    bool tcp = false;
+    QString tcpHost;
+    int tcpPort = 502;
     int baudRate = 115200;
     int parity = 0;   // a QSerialPort::Parity value (LineOptions::parities())
     int stopBits = 1; // a QSerialPort::StopBits value (LineOptions::stopBits())
@@ -40,6 +44,10 @@ enum class PollCommand {
 
 // Reads the arguments after the program name.
 PollCommand parsePollArguments(const QStringList &arguments, PollOptions *options, QString *error);
+
+// "HOST", "HOST:PORT", "[IPV6]" or "[IPV6]:PORT" (an address with several colons and no
+// brackets is all host); the port 1..65535, 502 when not given. False for anything else.
+bool parseTcpAddress(const QString &text, QString *host, int *port);
 
 // The synopsis, printed after a bad argument.
 QString pollUsage();

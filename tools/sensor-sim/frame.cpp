@@ -147,6 +147,22 @@ std::vector<uint8_t> exceptionFrame(int slave, int function, int code)
     return frame;
 }
 
+std::vector<uint8_t> rtuViewOfTcp(const uint8_t *adu, int length)
+{
+    std::vector<uint8_t> frame;
+    if (length > kMbapLength - 1)
+        frame.assign(adu + kMbapLength - 1, adu + length);
+    frame.push_back(0);
+    frame.push_back(0);
+    return frame;
+}
+
+std::vector<uint8_t> tcpExceptionFrame(const uint8_t *adu, int code)
+{
+    return {adu[0], adu[1], 0, 0, 0, 3, adu[6], static_cast<uint8_t>((adu[7] | 0x80) & 0xFF),
+            static_cast<uint8_t>(code)};
+}
+
 std::string logLine(unsigned long seq, const RequestInfo &info, const std::string &outcome,
                     int exceptionCode)
 {

@@ -41,6 +41,15 @@ uint16_t crc16(const uint8_t *data, size_t length);
 
 std::vector<uint8_t> exceptionFrame(int slave, int function, int code);
 
+// Modbus TCP: the MBAP header (transaction, protocol, length, unit) is 7 bytes; its length
+// counts the unit identifier and the PDU.
+constexpr int kMbapLength = 7;
+// The RTU frame with the unit, the PDU and a blank CRC of a TCP request, so that the RTU
+// helpers above describe it.
+std::vector<uint8_t> rtuViewOfTcp(const uint8_t *adu, int length);
+// The exception reply to the TCP request `adu`, with its transaction identifier.
+std::vector<uint8_t> tcpExceptionFrame(const uint8_t *adu, int code);
+
 std::string logLine(unsigned long seq, const RequestInfo &info, const std::string &outcome,
                     int exceptionCode);
 

@@ -1,5 +1,5 @@
-// sensor-sim: a simulated ultrasonic distance sensor, served as a Modbus RTU server by
-// libmodbus on a serial device (typically one end of a socat pty pair).
+// sensor-sim: a simulated ultrasonic distance sensor, served by libmodbus as a Modbus RTU
+// server on a serial device (typically one end of a socat pty pair) or as a Modbus TCP server.
 
 #include "options.h"
 #include "server.h"

@@ -197,7 +197,9 @@ bool loadImageFile(const std::string &path, std::vector<Assignment> *out, std::s
 std::string usageText()
 {
     return "Usage: sensor-sim [options] DEVICE\n"
-           "Simulated ultrasonic distance sensor: a Modbus RTU server on the serial device DEVICE.\n"
+           "       sensor-sim [options] --tcp PORT\n"
+           "Simulated ultrasonic distance sensor: a Modbus RTU server on the serial device DEVICE,\n"
+           "or a Modbus TCP server on PORT.\n"
            "\n"
            "Line:\n"
            "  -b, --baud N              baud rate (default 115200; standard rates only)\n"
@@ -208,6 +210,12 @@ std::string usageText()
            "                            addresses get no answer, address 0 (broadcast) writes\n"
            "                            are executed without a reply\n"
            "      --device PATH         the serial device, instead of the DEVICE argument\n"
+           "      --tcp PORT            serve Modbus TCP on PORT (0: any free port, named in\n"
+           "                            the ready file) instead of a serial device; clients\n"
+           "                            are served one after another; unit identifiers 0 and\n"
+           "                            255 are answered as well as --address\n"
+           "      --host ADDR           the address to listen on with --tcp (default\n"
+           "                            127.0.0.1; ::1 for IPv6)\n"
            "\n"
            "Register image (coil, di, ir, hr: 1024 addresses each, 0..1023):\n"
            "      --static              freeze the sensor: values change only by writes\n"
@@ -231,7 +239,8 @@ std::string usageText()
            "      --log FILE            one line per request served ('-' for standard output):\n"
            "                            seq=N slave=A fc=F [addr=X count=C] outcome=O [...]\n"
            "                            O is reply, exception, drop, corrupt or broadcast\n"
-           "      --ready-file FILE     created (holding the process id) once DEVICE is open\n"
+           "      --ready-file FILE     created (holding the process id) once DEVICE is open;\n"
+           "                            with --tcp a second line holds the port listened on\n"
            "  -v, --verbose             report each request on standard error\n"
            "  -h, --help                show this text\n"
            "\n"
@@ -252,7 +261,9 @@ ParseResult parseOptions(int argc, char **argv, Options *options, std::string *e
         OptCorrupt,
         OptEmulate,
         OptLog,
-        OptReady
+        OptReady,
+        OptTcp,
+        OptHost
     };
     static const option longOptions[] = {
         {"baud", required_argument, nullptr, 'b'},
@@ -271,6 +282,8 @@ ParseResult parseOptions(int argc, char **argv, Options *options, std::string *e
         {"emulate-line", no_argument, nullptr, OptEmulate},
         {"log", required_argument, nullptr, OptLog},
         {"ready-file", required_argument, nullptr, OptReady},
+        {"tcp", required_argument, nullptr, OptTcp},
+        {"host", required_argument, nullptr, OptHost},
         {"verbose", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
@@ -365,6 +378,17 @@ ParseResult parseOptions(int argc, char **argv, Options *options, std::string *e
         case OptReady:
             result.readyFile = optarg;
             break;
+        case OptTcp:
+            if (!parseIntOption("tcp", optarg, 0, 65535, &result.tcpPort, error))
+                return ParseResult::Error;
+            break;
+        case OptHost:
+            result.tcpHost = trimmed(optarg);
+            if (result.tcpHost.empty()) {
+                *error = "--host: no address given";
+                return ParseResult::Error;
+            }
+            break;
         case 'v':
             result.verbose = true;
             break;
@@ -386,7 +410,17 @@ ParseResult parseOptions(int argc, char **argv, Options *options, std::string *e
         }
         result.device = argv[optind];
     }
-    if (result.device.empty()) {
+    if (result.tcpPort >= 0) {
+        if (!result.device.empty()) {
+            *error = "--tcp: a serial device (" + result.device + ") is given as well";
+            return ParseResult::Error;
+        }
+        // A TCP reply has no CRC to break.
+        if (result.corruptCrcEvery > 0) {
+            *error = "--corrupt-crc-every: Modbus TCP frames carry no CRC";
+            return ParseResult::Error;
+        }
+    } else if (result.device.empty()) {
         *error = "no serial device given";
         return ParseResult::Error;
     }

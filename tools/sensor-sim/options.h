@@ -29,6 +29,10 @@ struct InjectedException
 struct Options
 {
     std::string device;
+    // Served as Modbus TCP instead of on a device when tcpPort is 0 or more; 0 lets the
+    // system choose the port, which the ready file then names.
+    int tcpPort = -1;
+    std::string tcpHost = "127.0.0.1";
     int baud = 115200;
     char parity = 'N';
     int dataBits = 8;

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace sensorsim {
@@ -83,6 +85,8 @@ Server::Result Server::open()
         }
     }
 
+    if (isTcp())
+        return openTcp();
     m_ctx.reset(modbus_new_rtu(m_options.device.c_str(), m_options.baud, m_options.parity,
                                m_options.dataBits, m_options.stopBits));
     if (!m_ctx || modbus_set_slave(m_ctx.get(), m_options.serverAddress) != 0
@@ -101,6 +105,39 @@ Server::Result Server::open()
         std::fprintf(stderr, "sensor-sim: serving %s at %d %d%c%d, address %d\n",
                      m_options.device.c_str(), m_options.baud, m_options.dataBits,
                      m_options.parity, m_options.stopBits, m_options.serverAddress);
+    }
+    m_start = Clock::now();
+    return Result::Ready;
+}
+
+// The protocol-independent libmodbus calls take node and service texts, so an IPv6 address
+// listens as well as an IPv4 one.
+Server::Result Server::openTcp()
+{
+    const std::string where = m_options.tcpHost + " port " + std::to_string(m_options.tcpPort);
+    m_ctx.reset(modbus_new_tcp_pi(m_options.tcpHost.c_str(),
+                                  std::to_string(m_options.tcpPort).c_str()));
+    if (!m_ctx)
+        return fail(Result::DeviceFailed, "cannot listen on " + where + ": " + systemError());
+    m_listen.reset(modbus_tcp_pi_listen(m_ctx.get(), 1));
+    if (m_listen.get() < 0) {
+        return fail(Result::DeviceFailed,
+                    "cannot listen on " + where + ": " + modbus_strerror(errno));
+    }
+    sockaddr_storage bound = {};
+    socklen_t size = sizeof bound;
+    if (getsockname(m_listen.get(), reinterpret_cast<sockaddr *>(&bound), &size) != 0)
+        return fail(Result::DeviceFailed, "cannot listen on " + where + ": " + systemError());
+    m_port = ntohs(bound.ss_family == AF_INET6
+                       ? reinterpret_cast<const sockaddr_in6 *>(&bound)->sin6_port
+                       : reinterpret_cast<const sockaddr_in *>(&bound)->sin_port);
+    modbus_set_response_timeout(m_ctx.get(), 0, 50000);
+
+    if (!m_options.readyFile.empty() && !writeReadyFile())
+        return Result::OutputFailed;
+    if (m_options.verbose) {
+        std::fprintf(stderr, "sensor-sim: serving Modbus TCP on %s port %d, address %d\n",
+                     m_options.tcpHost.c_str(), m_port, m_options.serverAddress);
     }
     m_start = Clock::now();
     return Result::Ready;
@@ -135,6 +172,8 @@ bool Server::writeReadyFile()
     bool ok = file != nullptr;
     if (ok) {
         std::fprintf(file.get(), "%d\n", static_cast<int>(getpid()));
+        if (isTcp())
+            std::fprintf(file.get(), "%d\n", m_port);
         ok = std::fclose(file.release()) == 0 && std::rename(temporary.c_str(), path.c_str()) == 0;
     }
     if (!ok) {
@@ -223,21 +262,21 @@ bool Server::sleepUntil(Clock::time_point deadline)
     }
 }
 
-// libmodbus writes its reply straight to the context's descriptor. Pointing the context at a
-// pipe for the duration of modbus_reply lets us execute the request exactly as libmodbus does
+// libmodbus writes its reply straight to the context's descriptor (with send() over TCP, so
+// a socket pair rather than a pipe). Pointing the context at it for the duration of modbus_reply lets us execute the request exactly as libmodbus does
 // and still decide afterwards whether, when and how the reply goes out.
 std::vector<uint8_t> Server::executeRequest(const uint8_t *request, int length)
 {
     std::vector<uint8_t> frame;
     int ends[2];
-    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0)
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0)
         return frame;
     const FileDescriptor readEnd(ends[0]);
     const FileDescriptor writeEnd(ends[1]);
     modbus_set_socket(m_ctx.get(), writeEnd.get());
     modbus_reply(m_ctx.get(), request, length, m_map.get());
     modbus_set_socket(m_ctx.get(), m_fd);
-    uint8_t buffer[MODBUS_RTU_MAX_ADU_LENGTH * 2];
+    uint8_t buffer[kMaxFrame * 2];
     ssize_t n = 0;
     while ((n = read(readEnd.get(), buffer, sizeof buffer)) > 0)
         frame.insert(frame.end(), buffer, buffer + n);
@@ -278,8 +317,12 @@ void Server::logRequest(const RequestInfo &info, const std::string &outcome, int
 bool Server::handle(const uint8_t *request, int length, Clock::time_point received)
 {
     ++m_seq;
-    const RequestInfo info = describeRequest(request, length);
-    const bool broadcast = info.slave == 0;
+    const RequestInfo info = isTcp() ? [&] {
+        const std::vector<uint8_t> view = rtuViewOfTcp(request, length);
+        return describeRequest(view.data(), static_cast<int>(view.size()));
+    }() : describeRequest(request, length);
+    // Over TCP every request is answered, unit 0 included.
+    const bool broadcast = info.slave == 0 && !isTcp();
 
     if (!m_options.frozen)
         m_model->update(std::chrono::duration<double>(received - m_start).count());
@@ -303,7 +346,8 @@ bool Server::handle(const uint8_t *request, int length, Clock::time_point receiv
             logRequest(info, "exception", injected);
             return true;
         }
-        reply = exceptionFrame(info.slave, info.function, injected);
+        reply = isTcp() ? tcpExceptionFrame(request, injected)
+                        : exceptionFrame(info.slave, info.function, injected);
     } else {
         reply = executeRequest(request, length);
         if (broadcast) {
@@ -311,14 +355,15 @@ bool Server::handle(const uint8_t *request, int length, Clock::time_point receiv
             logRequest(info, "broadcast", 0);
             return true;
         }
-        if (reply.size() < 4) {
+        if (reply.size() < (isTcp() ? kMbapLength + 2u : 4u)) {
             logRequest(info, "drop", 0);
             return true;
         }
     }
 
-    const bool isException = (reply[1] & 0x80) != 0;
-    const int code = isException ? reply[2] : 0;
+    const size_t function = isTcp() ? kMbapLength : 1;
+    const bool isException = (reply[function] & 0x80) != 0;
+    const int code = isException ? reply[function + 1] : 0;
     std::string outcome = isException ? "exception" : "reply";
     ++m_replies;
     if (m_options.corruptCrcEvery > 0
@@ -343,7 +388,8 @@ bool Server::handle(const uint8_t *request, int length, Clock::time_point receiv
     if (!sleepUntil(deadline))
         return false;
     if (!sendFrame(reply)) {
-        std::fprintf(stderr, "sensor-sim: %s: write failed: %s\n", m_options.device.c_str(),
+        std::fprintf(stderr, "sensor-sim: %s: write failed: %s\n",
+                     isTcp() ? "client" : m_options.device.c_str(),
                      std::strerror(errno));
     }
     return true;
@@ -351,6 +397,8 @@ bool Server::handle(const uint8_t *request, int length, Clock::time_point receiv
 
 Server::Result Server::run()
 {
+    if (isTcp())
+        return runTcp();
     uint8_t request[kMaxFrame];
     while (true) {
         int length = 0;
@@ -373,6 +421,120 @@ Server::Result Server::run()
             continue;
         }
         if (request[0] != m_options.serverAddress && request[0] != 0)
+            continue;
+        if (!handle(request, length, received))
+            return Result::Stopped;
+    }
+}
+
+} // namespace sensorsim
+
+namespace sensorsim {
+
+// Waits for the next client; its socket becomes the context's.
+Server::ReadResult Server::acceptClient()
+{
+    while (true) {
+        pollfd fds[2] = {{m_listen.get(), POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+        const int rc = poll(fds, 2, -1);
+        if (rc < 0) {
+            if (errno == EINTR)
+                continue;
+            return ReadResult::LineGone;
+        }
+        if (fds[1].revents)
+            return ReadResult::Stop;
+        int listening = m_listen.get();
+        m_fd = modbus_tcp_pi_accept(m_ctx.get(), &listening);
+        if (m_fd >= 0) {
+            if (m_options.verbose)
+                std::fprintf(stderr, "sensor-sim: client connected\n");
+            return ReadResult::Frame;
+        }
+        // A client that gave up before it was accepted leaves nothing to serve.
+        if (errno != ECONNABORTED && errno != EINTR && errno != EAGAIN)
+            return ReadResult::LineGone;
+    }
+}
+
+void Server::dropClient(const char *why)
+{
+    if (m_options.verbose)
+        std::fprintf(stderr, "sensor-sim: client %s\n", why);
+    modbus_close(m_ctx.get());
+    m_fd = -1;
+}
+
+// A TCP request is framed by the length in its MBAP header. A header that cannot be a Modbus
+// request, or a frame that stops half-way for a second, leaves the stream without frame
+// boundaries: the client is dropped.
+Server::ReadResult Server::readTcpFrame(uint8_t *frame, int *length, Clock::time_point *received)
+{
+    int have = 0;
+    int target = kMbapLength;
+    while (have < target) {
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+        const int rc = poll(fds, 2, have == 0 ? -1 : 1000);
+        if (rc < 0) {
+            if (errno == EINTR)
+                continue;
+            return ReadResult::LineGone;
+        }
+        if (fds[1].revents)
+            return ReadResult::Stop;
+        if (rc == 0)
+            return ReadResult::Discard;
+        const ssize_t n = read(m_fd, frame + have, static_cast<size_t>(target - have));
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            return ReadResult::LineGone;
+        if (n < 0)
+            continue;
+        if (have == 0)
+            *received = Clock::now();
+        have += static_cast<int>(n);
+        if (have == kMbapLength) {
+            const int follows = (frame[4] << 8) | frame[5];
+            if (frame[2] != 0 || frame[3] != 0 || follows < 2
+                || kMbapLength - 1 + follows > kMaxFrame)
+                return ReadResult::Discard;
+            target = kMbapLength - 1 + follows;
+        }
+    }
+    *length = have;
+    return ReadResult::Frame;
+}
+
+Server::Result Server::runTcp()
+{
+    uint8_t request[kMaxFrame];
+    while (true) {
+        if (m_fd < 0) {
+            switch (acceptClient()) {
+            case ReadResult::Stop:
+                return Result::Stopped;
+            case ReadResult::LineGone:
+                return fail(Result::DeviceFailed, "cannot accept a client: " + systemError());
+            default:
+                break;
+            }
+            continue;
+        }
+        int length = 0;
+        Clock::time_point received;
+        switch (readTcpFrame(request, &length, &received)) {
+        case ReadResult::Stop:
+            return Result::Stopped;
+        case ReadResult::LineGone:
+            dropClient("closed the connection");
+            continue;
+        case ReadResult::Discard:
+            dropClient("sent a broken frame");
+            continue;
+        case ReadResult::Frame:
+            break;
+        }
+        const int unit = request[kMbapLength - 1];
+        if (unit != m_options.serverAddress && unit != 0 && unit != 255)
             continue;
         if (!handle(request, length, received))
             return Result::Stopped;

@@ -14,9 +14,10 @@
 
 namespace sensorsim {
 
-// The Modbus RTU server of the simulated sensor: builds the register image, opens the log,
-// the device and the ready file, then frames requests, injects faults, logs and replies until
-// a stop signal arrives or the line fails. Everything it opens is released by its members'
+// The Modbus server of the simulated sensor: builds the register image, opens the log, the
+// device (RTU) or the listening socket (TCP) and the ready file, then frames requests, injects
+// faults, logs and replies until a stop signal arrives or the line fails. Over TCP one client
+// is served at a time; when it leaves, the next is accepted. Everything it opens is released by its members'
 // destructors.
 class Server
 {
@@ -38,8 +39,17 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr int kMaxFrame = MODBUS_RTU_MAX_ADU_LENGTH;
+    static constexpr int kMaxFrame = MODBUS_TCP_MAX_ADU_LENGTH > MODBUS_RTU_MAX_ADU_LENGTH
+                                         ? MODBUS_TCP_MAX_ADU_LENGTH
+                                         : MODBUS_RTU_MAX_ADU_LENGTH;
     enum class ReadResult { Frame, Discard, Stop, LineGone };
+
+    bool isTcp() const { return m_options.tcpPort >= 0; }
+    Result openTcp();
+    Result runTcp();
+    ReadResult acceptClient();
+    ReadResult readTcpFrame(uint8_t *frame, int *length, Clock::time_point *received);
+    void dropClient(const char *why);
 
     Result fail(Result result, const std::string &message);
     void buildImage();
@@ -57,10 +67,12 @@ private:
     ModbusMapping m_map;
     Stream m_log;
     ModbusContext m_ctx;
+    FileDescriptor m_listen; // TCP only
     std::optional<SensorModel> m_model;
 
     Clock::time_point m_start;
-    int m_fd = -1; // the device, owned by m_ctx
+    int m_fd = -1; // the device or the client's socket, owned by m_ctx
+    int m_port = 0; // the TCP port listened on
     int m_silenceMs = 20;
     unsigned long m_seq = 0;
     unsigned long m_replies = 0;
