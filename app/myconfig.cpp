@@ -219,7 +219,9 @@ const struct DefaultsApplied
 
 QString MyConfig::fileName()
 {
-    return programName + QStringLiteral(".json");
+    const QString name = programName + QStringLiteral(".json");
+    const QString dir = Platform::locations().settingsDir;
+    return dir.isEmpty() ? name : dir + QLatin1Char('/') + name;
 }
 
 void MyConfig::restoreDefaults()

@@ -44,14 +44,14 @@ public:
     static const char *const defaultDestDir;
     static const char *const geometryOrganisation;
 
-    // Reads programName + ".json" from the current directory. Only a regular file (after its
-    // links) of at most 1 MiB is read; a missing one, or anything else, keeps the defaults.
+    // Reads the settings file (fileName()). Only a regular file (after its links) of at most
+    // 1 MiB is read; a missing one, or anything else, keeps the defaults.
     static void load();
     // Applies the text of a settings file to the members.
     static void fromJson(const QByteArray &text);
-    // Writes programName + ".json" into the current directory, atomically, and only where
-    // that name (after its links) is absent or a regular file. When the file failed to parse
-    // at load, its text is first kept as programName + ".json.bak". Returns whether the file
+    // Writes the settings file (fileName()), atomically, and only where that name (after its
+    // links) is absent or a regular file. When the file failed to parse at load, its text is
+    // first kept beside it with ".bak" appended. Returns whether the file
     // was written; a failure leaves any previous file as it was. It is logged, not shown.
     static bool save();
     // The text save() writes: indented, keys sorted, UTF-8.
@@ -60,6 +60,8 @@ public:
     // The defaults of a fresh start (the static initial values), with no file loaded, so no
     // backup pending either; programName is kept.
     static void restoreDefaults();
+    // programName + ".json" in the settings folder of the platform's locations (the current
+    // directory until they are set).
     static QString fileName();
 };
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -238,6 +239,80 @@ bool copyProgram(const QString &source, const QString &target)
     // The temporary file starts with default permissions; the copy must stay executable.
     out.setPermissions(in.permissions() | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return out.commit();
+}
+
+Locations locationsFor(const QString &executable, const QString &configHome, const QString &dataHome,
+                       bool windowsRules)
+{
+    const QFileInfo file(executable);
+    const QDir bin = file.absoluteDir();
+    const QString share = QDir::cleanPath(bin.absoluteFilePath(QStringLiteral("../share/rurodur")));
+    Locations where;
+    where.executable = file.absoluteFilePath();
+    if (!windowsRules && bin.dirName() == QLatin1String("bin") && QFileInfo(share).isDir()) {
+        where.layout = Layout::Installed;
+        where.settingsDir = configHome + QStringLiteral("/rurodur");
+        where.programDir = dataHome + QStringLiteral("/rurodur");
+        where.sampleWorkbook = share + QStringLiteral("/ProtocolFile/modbus.xlsx");
+    } else {
+        where.settingsDir = bin.absolutePath();
+        where.programDir = bin.absolutePath();
+    }
+    return where;
+}
+
+Locations locationsFor(const QString &executable)
+{
+#ifdef Q_OS_WIN
+    const bool windowsRules = true;
+#else
+    const bool windowsRules = false;
+#endif
+    return locationsFor(executable, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+                        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation), windowsRules);
+}
+
+bool prepareLocations(const Locations &locations)
+{
+    if (locations.layout != Layout::Installed)
+        return true;
+    const QString protocolDir = locations.programDir + QStringLiteral("/ProtocolFile");
+    if (!QDir().mkpath(locations.settingsDir) || !QDir().mkpath(protocolDir))
+        return false;
+    const QString workbook = protocolDir + QStringLiteral("/modbus.xlsx");
+    // Never over the user's workbook, nor through a link the user put there.
+    const QFileInfo existing(workbook);
+    if (existing.exists() || existing.isSymLink() || !QFileInfo(locations.sampleWorkbook).isFile())
+        return true;
+    // The installed file is read-only for the user; the copy is theirs to change.
+    return QFile::copy(locations.sampleWorkbook, workbook)
+            && QFile::setPermissions(workbook, QFile::permissions(workbook) | QFileDevice::ReadOwner
+                                                       | QFileDevice::WriteOwner);
+}
+
+namespace {
+Locations &current()
+{
+    static Locations where;
+    return where;
+}
+} // namespace
+
+void setLocations(const Locations &locations)
+{
+    current() = locations;
+}
+
+const Locations &locations()
+{
+    return current();
+}
+
+QString releaseSource(const QString &programName)
+{
+    if (current().layout == Layout::Installed)
+        return current().executable;
+    return QStringLiteral("./") + programName + executableSuffix();
 }
 
 } // namespace Platform

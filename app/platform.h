@@ -74,6 +74,44 @@ ToolLaunch toolLaunch(const QString &dir, const QString &fileName);
 // as it was and no temporary file is left behind.
 bool copyProgram(const QString &source, const QString &target);
 
+// Where the program keeps its settings and its program directory.
+//   Portable: the executable's directory holds both, as in a build folder or an unpacked copy.
+//   Installed: the executable sits in <prefix>/bin beside <prefix>/share/rurodur/; the
+//   settings go to the user's configuration folder and the program directory to the user's
+//   data folder, each in a "rurodur" folder of its own.
+enum class Layout { Portable, Installed };
+
+struct Locations
+{
+    Layout layout = Layout::Portable;
+    QString executable;     // the program's own file
+    QString settingsDir;    // holds <program name>.json
+    QString programDir;     // made current at start: tools, ProtocolFile/
+    QString sampleWorkbook; // installed: copied into programDir at first start
+};
+
+// The locations for the executable at that path. Installed when its directory is named "bin"
+// and the directory beside it holds share/rurodur/ (after links), never under Windows rules;
+// configHome and dataHome are the user's configuration and data folders.
+Locations locationsFor(const QString &executable, const QString &configHome, const QString &dataHome,
+                       bool windowsRules);
+// The running program's, with the user's folders from QStandardPaths.
+Locations locationsFor(const QString &executable);
+
+// Installed: creates the settings folder and the program directory, and copies the sample
+// workbook into the program directory's ProtocolFile/ unless a file (or a link) of that name
+// is there already. Portable: nothing to do. False when a folder or the copy failed.
+bool prepareLocations(const Locations &locations);
+
+// The locations the program runs with, set once at start. Until then: portable, with every
+// directory the current one (as the test suites run the window).
+void setLocations(const Locations &locations);
+const Locations &locations();
+
+// The file release copies for the named program: the installed executable, or the program's
+// file in the program directory ("./<name>", with the executable suffix) when portable.
+QString releaseSource(const QString &programName);
+
 } // namespace Platform
 
 #endif // PLATFORM_H

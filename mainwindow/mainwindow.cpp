@@ -27,6 +27,10 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     // About a screen frame: a person sees every change, a fast read cycle pays for few paints.
     new FrameLimiter(this, 25);
+    // The status field changes its style sheet twice per exchange. Fixed in size, it does not
+    // make the window lay itself out again each time (its height is what a line edit takes
+    // anyway, its width is fixed by the form).
+    ui->lineEdit_period->setFixedHeight(ui->lineEdit_period->sizeHint().height());
     // Before the window's own connections to the session: the capture takes a reply's bytes
     // before anything else handles the reply.
     setupMonitoring();

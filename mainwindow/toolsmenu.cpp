@@ -60,7 +60,7 @@ void MainWindow::on_actionrelease_triggered()
 
     // An empty deployment directory would put the copy at the root of the file system.
     const bool copied = !MyConfig::destDir.isEmpty()
-            && Platform::copyProgram(QStringLiteral("./") + fileName, target);
+            && Platform::copyProgram(Platform::releaseSource(MyConfig::programName), target);
     if (!copied)
         QMessageBox::warning(this, tr("复制失败"), tr("权限不够或者正在运行."));
 }

@@ -8,16 +8,6 @@ const quint16 bitOn = 0xFF00;
 
 } // namespace
 
-bool deviceAddressOf(const QString &text, int *address)
-{
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok || value < 0 || value > 247)
-        return false;
-    *address = value;
-    return true;
-}
-
 QString registerHexText(quint16 value)
 {
     // Written by hand: it runs for every register of every reply.

@@ -9,10 +9,6 @@
 #include <QString>
 #include <QVector>
 
-// The server address typed in the device address field: a decimal integer from 0 (broadcast)
-// to 247; 248..255 are reserved and anything else would reach the wire as its low byte only.
-bool deviceAddressOf(const QString &text, int *address);
-
 // "0x" and four upper-case hex digits: 10 -> "0x000A", 65280 -> "0xFF00".
 QString registerHexText(quint16 value);
 

@@ -243,8 +243,8 @@ void TestModbusRead::refusedBeforeSending_data()
     // Only the low byte of an address reaches the wire: 256 would be a broadcast, -1 address 255.
     for (const bool write : { false, true }) {
         const char *op = write ? "write" : "read";
-        for (const char *device : { "256", "-1", "248", "", "abc", "1.5", "0x10" })
-            QTest::addRow("%s, device \"%s\"", op, device) << write << device << "10" << badDevice << "";
+        // Which texts are refused is the read plan's to test; here, what the window does then.
+        QTest::addRow("%s, device 248", op) << write << "248" << "10" << badDevice << "";
         QTest::addRow("%s, device 247", op)
             << write << "247" << "10" << "" << (write ? "slave=247 fc=6 addr=10" : "slave=247 fc=3 addr=10");
     }

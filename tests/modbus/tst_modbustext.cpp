@@ -181,6 +181,8 @@ void TestModbusText::readPlan_data()
     QTest::newRow("highest server") << "hold" << "247" << "0" << "1" << none << hold << 0 << 1;
     QTest::newRow("reserved server 248") << "hold" << "248" << "0" << "1" << server << hold << 0 << 1;
     QTest::newRow("negative server") << "hold" << "-1" << "0" << "1" << server << hold << 0 << 1;
+    QTest::newRow("no server") << "hold" << "" << "0" << "1" << server << hold << 0 << 1;
+    QTest::newRow("server 1.5") << "hold" << "1.5" << "0" << "1" << server << hold << 0 << 1;
     QTest::newRow("server in hex is refused") << "hold" << "0x10" << "0" << "1" << server << hold << 0 << 1;
     QTest::newRow("last register") << "hold" << "1" << "65535" << "1" << none << hold << 65535 << 1;
     QTest::newRow("past the last register") << "hold" << "1" << "65535" << "2" << range << hold << 65535 << 2;

@@ -58,6 +58,11 @@ private slots:
     void copyProgramSucceeds();
     void copyProgramFails_data();
     void copyProgramFails();
+
+    void layout_data();
+    void layout();
+    void firstStartCopy_data();
+    void firstStartCopy();
 };
 
 void tst_Platform::programName_data()
@@ -376,6 +381,83 @@ void tst_Platform::copyProgramFails()
         QCOMPARE(QDir(deploy).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System),
                  QStringList{ "rurodur" });
     }
+}
+
+void tst_Platform::layout_data()
+{
+    QTest::addColumn<QString>("executable"); // in a fresh folder, with these folders ("name=": a file)
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<bool>("installed");
+
+    const QStringList usr{ "usr/bin", "usr/share/rurodur" };
+    QTest::newRow("bin beside share/rurodur") << "usr/bin/rurodur" << usr << true;
+    QTest::newRow("any prefix, any name") << "opt/x/bin/传感器" << QStringList{ "opt/x/bin", "opt/x/share/rurodur" } << true;
+    QTest::newRow("no share/rurodur") << "usr/bin/rurodur" << QStringList{ "usr/bin", "usr/share" } << false;
+    QTest::newRow("share/rurodur a file") << "usr/bin/rurodur" << QStringList{ "usr/bin", "usr/share", "usr/share/rurodur=" } << false;
+    QTest::newRow("another prefix's share") << "usr/local/bin/rurodur" << QStringList{ "usr/local/bin", "usr/share/rurodur" } << false;
+    QTest::newRow("build folder") << "build/rurodur" << QStringList{ "build", "share/rurodur" } << false;
+    QTest::newRow("Windows rules") << "usr/bin/rurodur.exe" << usr << false;
+}
+
+void tst_Platform::layout()
+{
+    QFETCH(QString, executable);
+    QFETCH(QStringList, folders);
+    QFETCH(bool, installed);
+    QTemporaryDir dir;
+    for (const QString &folder : folders) {
+        QVERIFY(folder.endsWith('=') ? writeFile(dir.filePath(folder.chopped(1)), "", plainFile)
+                                     : QDir(dir.path()).mkpath(folder));
+    }
+    const QString exe = dir.filePath(executable);
+    const Platform::Locations where = Platform::locationsFor(exe, "/c", "/d", executable.endsWith(".exe"));
+
+    const QString bin = QFileInfo(exe).path();
+    QCOMPARE(where.executable, exe);
+    QCOMPARE(where.layout, installed ? Platform::Layout::Installed : Platform::Layout::Portable);
+    QCOMPARE(where.settingsDir, installed ? QStringLiteral("/c/rurodur") : bin);
+    QCOMPARE(where.programDir, installed ? QStringLiteral("/d/rurodur") : bin);
+    QCOMPARE(where.sampleWorkbook,
+             installed ? QDir::cleanPath(bin + "/../share/rurodur/ProtocolFile/modbus.xlsx") : QString());
+}
+
+void tst_Platform::firstStartCopy_data()
+{
+    QTest::addColumn<QString>("before"); // what the program directory's workbook name holds
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("first start: the sample") << "nothing" << QByteArray("sample");
+    QTest::newRow("the user's workbook kept") << "workbook" << QByteArray("mine");
+    QTest::newRow("a link kept, not followed") << "dangling link" << QByteArray();
+    QTest::newRow("portable: nothing made") << "portable" << QByteArray();
+}
+
+void tst_Platform::firstStartCopy()
+{
+    QFETCH(QString, before);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("usr/bin") && QDir(dir.path()).mkpath("usr/share/rurodur/ProtocolFile"));
+    const QString sample = dir.filePath("usr/share/rurodur/ProtocolFile/modbus.xlsx");
+    QVERIFY(writeFile(sample, "sample", QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    Platform::Locations where = Platform::locationsFor(dir.filePath("usr/bin/rurodur"), dir.filePath("config"),
+                                                       dir.filePath("data"), false);
+    const QString workbook = dir.filePath("data/rurodur/ProtocolFile/modbus.xlsx");
+    if (before == "portable")
+        where.layout = Platform::Layout::Portable;
+    if (before == "workbook" || before == "dangling link")
+        QVERIFY(QDir(dir.path()).mkpath("data/rurodur/ProtocolFile"));
+    if (before == "workbook")
+        QVERIFY(writeFile(workbook, "mine", plainFile));
+    if (before == "dangling link")
+        QVERIFY(QFile::link(dir.filePath("nowhere"), workbook));
+
+    QVERIFY(Platform::prepareLocations(where));
+    QCOMPARE(contentOf(workbook), after);
+    QCOMPARE(contentOf(sample), QByteArray("sample"));
+    QCOMPARE(QFileInfo(where.settingsDir).isDir(), before != "portable");
+    QCOMPARE(QFileInfo(workbook).isSymLink(), before == "dangling link");
+    QVERIFY(!QFileInfo::exists(dir.filePath("nowhere")));
+    QVERIFY(after.isEmpty() || (QFileInfo(workbook).permissions() & QFileDevice::WriteOwner));
 }
 
 QTEST_GUILESS_MAIN(tst_Platform)

@@ -48,6 +48,25 @@ std::string systemError()
     return std::strerror(errno);
 }
 
+enum class Wait { Readable, Stop, Timeout, Failed };
+
+// Waits until `fd` has something to read (or has hung up), a stop signal came, or `timeoutMs`
+// (-1: no limit) went by; an interrupted wait goes on.
+Wait waitReadable(int fd, int timeoutMs)
+{
+    while (true) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+        const int rc = poll(fds, 2, timeoutMs);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc < 0)
+            return Wait::Failed;
+        if (fds[1].revents)
+            return Wait::Stop;
+        return rc == 0 ? Wait::Timeout : Wait::Readable;
+    }
+}
+
 } // namespace
 
 Server::Server(const Options &options) : m_options(options)
@@ -203,31 +222,25 @@ Server::ReadResult Server::readFrame(uint8_t *frame, int *length, Clock::time_po
         if (have >= target)
             break;
 
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
-        const int rc = poll(fds, 2, have == 0 ? -1 : m_silenceMs);
-        if (rc < 0) {
-            if (errno == EINTR)
-                continue;
+        const Wait wait = waitReadable(m_fd, have == 0 ? -1 : m_silenceMs);
+        if (wait == Wait::Failed)
             return ReadResult::LineGone;
-        }
-        if (fds[1].revents)
+        if (wait == Wait::Stop)
             return ReadResult::Stop;
-        if (rc == 0) {
+        if (wait == Wait::Timeout) {
             if (requestLength(frame, have) == kUnknownLength && have >= 4)
                 break;
             if (m_options.verbose)
                 std::fprintf(stderr, "sensor-sim: incomplete frame of %d bytes dropped\n", have);
             return ReadResult::Discard;
         }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-            const ssize_t n = read(m_fd, frame + have, static_cast<size_t>(target - have));
-            if (n > 0) {
-                if (have == 0)
-                    *received = Clock::now();
-                have += static_cast<int>(n);
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                return ReadResult::LineGone;
-            }
+        const ssize_t n = read(m_fd, frame + have, static_cast<size_t>(target - have));
+        if (n > 0) {
+            if (have == 0)
+                *received = Clock::now();
+            have += static_cast<int>(n);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            return ReadResult::LineGone;
         }
     }
     *length = have;
@@ -435,14 +448,10 @@ namespace sensorsim {
 Server::ReadResult Server::acceptClient()
 {
     while (true) {
-        pollfd fds[2] = {{m_listen.get(), POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
-        const int rc = poll(fds, 2, -1);
-        if (rc < 0) {
-            if (errno == EINTR)
-                continue;
+        const Wait wait = waitReadable(m_listen.get(), -1);
+        if (wait == Wait::Failed)
             return ReadResult::LineGone;
-        }
-        if (fds[1].revents)
+        if (wait == Wait::Stop)
             return ReadResult::Stop;
         int listening = m_listen.get();
         m_fd = modbus_tcp_pi_accept(m_ctx.get(), &listening);
@@ -473,16 +482,12 @@ Server::ReadResult Server::readTcpFrame(uint8_t *frame, int *length, Clock::time
     int have = 0;
     int target = kMbapLength;
     while (have < target) {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
-        const int rc = poll(fds, 2, have == 0 ? -1 : 1000);
-        if (rc < 0) {
-            if (errno == EINTR)
-                continue;
+        const Wait wait = waitReadable(m_fd, have == 0 ? -1 : 1000);
+        if (wait == Wait::Failed)
             return ReadResult::LineGone;
-        }
-        if (fds[1].revents)
+        if (wait == Wait::Stop)
             return ReadResult::Stop;
-        if (rc == 0)
+        if (wait == Wait::Timeout)
             return ReadResult::Discard;
         const ssize_t n = read(m_fd, frame + have, static_cast<size_t>(target - have));
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
