@@ -211,7 +211,6 @@ void TestDeviceScanner::oneEntryPerAddress()
     QVERIFY(finished.wait(30000));
     QCOMPARE(scanner.devices().keys(), QList<int>{ 17 });
     const FoundDevice device = scanner.devices().value(17);
-    QCOMPARE(device.answers.size(), 2);
     // The settings in use when they answered, else the first that did.
     QCOMPARE(device.answerToUse(115200, QSerialPort::NoParity).baudRate, 115200);
     QCOMPARE(device.answerToUse(115200, QSerialPort::EvenParity).baudRate, 9600);
