@@ -63,17 +63,12 @@ StopSignals::StopSignals(QObject *parent)
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    m_active = true;
     for (int i = 0; i < handledCount; ++i) {
         struct sigaction old = {};
-        if (::sigaction(handled[i], nullptr, &old) != 0) {
-            m_active = false;
-            continue;
-        }
-        if (old.sa_handler == SIG_IGN)
+        // A signal ignored at start (nohup, a background job) stays ignored.
+        if (::sigaction(handled[i], nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
             continue;
         installed[i] = ::sigaction(handled[i], &action, &previous[i]) == 0;
-        m_active = m_active && installed[i];
     }
 }
 

@@ -19,9 +19,6 @@ public:
     explicit StopSignals(QObject *parent = nullptr);
     ~StopSignals() override;
 
-    // False when the pipe or the handlers could not be set up.
-    bool isActive() const { return m_active; }
-
 signals:
     void stopRequested(int signalNumber);
 
@@ -29,7 +26,6 @@ private:
     void readPipe();
 
     QSocketNotifier *m_notifier = nullptr;
-    bool m_active = false;
 };
 
 #endif // STOPSIGNALS_H

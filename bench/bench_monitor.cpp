@@ -12,6 +12,7 @@
 // Prints "ROW |" lines for bench/run.
 
 #include "benchsupport.h"
+#include "windowcycle.h"
 #include "csvrecorder.h"
 #include "framecapture.h"
 #include "framelog.h"
@@ -43,7 +44,6 @@ namespace {
 const int registers = 10;
 const int baud = 115200;
 
-const QString normalText = QStringLiteral("通讯：数据回复，正常");
 
 // Runs the event loop for `ms`, blocking in it as a program does, not polling it.
 void runFor(int ms)
@@ -106,33 +106,11 @@ void setMonitoring(MainWindow &window, bool on)
 // Replies per second of the window's own cycle at period 0.
 double windowCycle(MainWindow &window, int ms)
 {
-    auto *connect = window.findChild<QPushButton *>(QStringLiteral("pushButton_connect"));
-    auto *read = window.findChild<QPushButton *>(QStringLiteral("pushButton_read"));
-    auto *repeat = window.findChild<QCheckBox *>(QStringLiteral("checkBox_repeat"));
-    const auto finish = [&window](const char *name, const QString &text) {
-        auto *edit = window.findChild<QLineEdit *>(QLatin1String(name));
-        edit->setText(text);
-        emit edit->editingFinished();
-    };
-    finish("lineEdit_regsAddrRead", QStringLiteral("0"));
-    finish("lineEdit_regsLenRead", QString::number(registers));
-    finish("lineEdit_period", QStringLiteral("0"));
-    repeat->setChecked(true);
-    connect->setChecked(true);
-    if (!connect->isChecked())
+    if (!prepareCycle(window, registers))
         return -1;
-    int replies = 0;
-    const auto counter = QObject::connect(window.statusBar(), &QStatusBar::messageChanged,
-                                          [&](const QString &text) { replies += text == normalText; });
-    QElapsedTimer timer;
-    timer.start();
-    read->setChecked(true);
-    runFor(ms);
-    read->setChecked(false);
-    const double result = replies * 1000.0 / timer.elapsed();
-    QObject::disconnect(counter);
+    const double result = cycleRate(window, ms);
     spin(50);
-    connect->setChecked(false);
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_connect"))->setChecked(false);
     return result;
 }
 

@@ -5,6 +5,7 @@
 // Usage: bench_tcp [seconds-per-round]. Prints "ROW |" lines for bench/run; never fails on a figure.
 
 #include "benchsupport.h"
+#include "windowcycle.h"
 #include "mainwindow.h"
 #include "modbussession.h"
 #include "myconfig.h"
@@ -26,7 +27,6 @@ namespace {
 
 const int pollRegisters = 10;
 const QString host = QStringLiteral("127.0.0.1");
-const QString normalText = QStringLiteral("通讯：数据回复，正常");
 
 // Replies per second of a client that sends the next request from the event loop as soon as the
 // previous reply is in, as the window's timer at period 0 does.
@@ -69,38 +69,11 @@ double bareLoop(int port, int seconds)
 // Replies per second of the window's own cycle at period 0 over the TCP link.
 double windowCycle(MainWindow &window, int seconds)
 {
-    auto *connect = window.findChild<QPushButton *>(QStringLiteral("pushButton_connect"));
-    auto *read = window.findChild<QPushButton *>(QStringLiteral("pushButton_read"));
-    auto *repeat = window.findChild<QCheckBox *>(QStringLiteral("checkBox_repeat"));
-    auto *session = window.findChild<ModbusSession *>(QStringLiteral("modbusSession"));
-    const auto finish = [&window](const char *name, const QString &text) {
-        auto *edit = window.findChild<QLineEdit *>(QLatin1String(name));
-        edit->setText(text);
-        emit edit->editingFinished();
-    };
-    finish("lineEdit_regsAddrRead", QStringLiteral("0"));
-    finish("lineEdit_regsLenRead", QString::number(pollRegisters));
-    finish("lineEdit_period", QStringLiteral("0"));
-    repeat->setChecked(true);
-    connect->setChecked(true);
-    if (!waitFor([&] { return session->isConnected(); }, 3000))
+    if (!prepareCycle(window, pollRegisters))
         return -1;
-
-    int replies = 0;
-    auto counter = QObject::connect(window.statusBar(), &QStatusBar::messageChanged,
-                                    [&](const QString &text) {
-                                        if (text == normalText)
-                                            ++replies;
-                                    });
-    QElapsedTimer timer;
-    timer.start();
-    read->setChecked(true);
-    waitFor([&] { return timer.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000);
-    read->setChecked(false);
-    const double rate = replies * 1000.0 / timer.elapsed();
-    QObject::disconnect(counter);
+    const double rate = cycleRate(window, seconds * 1000);
     spin(50);
-    connect->setChecked(false);
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_connect"))->setChecked(false);
     return rate;
 }
 

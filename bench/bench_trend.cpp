@@ -10,6 +10,7 @@
 // Usage: bench_trend [seconds-per-round]. Prints "ROW |" lines for bench/run; never fails on a figure.
 
 #include "benchsupport.h"
+#include "windowcycle.h"
 #include "mainwindow.h"
 #include "myconfig.h"
 #include "protocoltable.h"
@@ -33,18 +34,10 @@ using namespace bench;
 
 namespace {
 
-const QString normalText = QStringLiteral("通讯：数据回复，正常");
 // Flight time, temperature, distance, status word, counter, lower limit, distance in metres
 // (F32), flight time in ns (U32).
 const QList<int> tracedRows = { 0, 1, 2, 3, 8, 10, 14, 16 };
 const int readCount = 22;
-
-void setField(MainWindow &window, const char *name, const QString &text)
-{
-    auto *edit = window.findChild<QLineEdit *>(QLatin1String(name));
-    edit->setText(text);
-    emit edit->editingFinished();
-}
 
 TrendChart *openChart(MainWindow &window)
 {
@@ -68,20 +61,7 @@ void closeChart(MainWindow &window)
 // Replies per second of the window's own cycle at period 0.
 double windowCycle(MainWindow &window, int seconds)
 {
-    auto *status = window.statusBar();
-    auto *read = window.findChild<QPushButton *>(QStringLiteral("pushButton_read"));
-    int replies = 0;
-    auto counter = QObject::connect(status, &QStatusBar::messageChanged, [&](const QString &text) {
-        if (text == normalText)
-            ++replies;
-    });
-    QElapsedTimer timer;
-    timer.start();
-    read->setChecked(true);
-    waitFor([&] { return timer.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000);
-    read->setChecked(false);
-    const double rate = replies * 1000.0 / timer.elapsed();
-    QObject::disconnect(counter);
+    const double rate = cycleRate(window, seconds * 1000);
     spin(100);
     return rate;
 }
@@ -121,13 +101,7 @@ int main(int argc, char **argv)
     {
         MainWindow window;
         window.show();
-        setField(window, "lineEdit_regsAddrRead", QStringLiteral("0"));
-        setField(window, "lineEdit_regsLenRead", QString::number(readCount));
-        setField(window, "lineEdit_period", QStringLiteral("0"));
-        window.findChild<QCheckBox *>(QStringLiteral("checkBox_repeat"))->setChecked(true);
-        auto *connect = window.findChild<QPushButton *>(QStringLiteral("pushButton_connect"));
-        connect->setChecked(true);
-        if (!connect->isChecked()) {
+        if (!prepareCycle(window, readCount)) {
             note(QStringLiteral("cannot open the line"));
             return 1;
         }
@@ -183,7 +157,7 @@ int main(int argc, char **argv)
             fixed(perSecond / 1000, 3), QStringLiteral("—"));
 
         // An hour of replies at that rate, in simulated time ending now.
-        connect->setChecked(false);
+        window.findChild<QPushButton *>(QStringLiteral("pushButton_connect"))->setChecked(false);
         auto *model = window.findChild<ProtocolTable *>(QStringLiteral("protocolTable"));
         const qint64 rssBefore = procStatusKb("VmRSS");
         const qint64 replies = qint64(memoryRate * 3600);

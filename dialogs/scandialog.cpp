@@ -207,8 +207,7 @@ void ScanDialog::showProgress()
     const ScanPlan &plan = m_scanner->plan();
     // Over TCP there is no line setting to name: the host and port stand in their place.
     const QString where = plan.link == LinkType::Tcp
-            ? QString::fromLatin1(plan.host.contains(QLatin1Char(':')) ? "[%1]:%2" : "%1:%2")
-                      .arg(plan.host).arg(plan.port)
+            ? m_scanner->lineName()
             : tr("%1 bps，校验 %2").arg(m_scanner->currentBaudRate())
                       .arg(parityTextOf(m_scanner->currentParity()));
     ui->label_progress->setText(tr("正在扫描：地址 %1，%2（%3/%4），已找到 %5 台设备")

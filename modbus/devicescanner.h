@@ -105,6 +105,8 @@ public:
     // The same by address: one entry per device.
     const QMap<int, FoundDevice> &devices() const { return m_devices; }
     QString errorString() const { return m_error; }
+    // The plan's line as messages name it: the serial port, or "Modbus TCP host:port".
+    QString lineName() const;
 
 signals:
     void progressed(int position, int total);
@@ -118,7 +120,6 @@ private:
     void takeOutcome(const ReplyOutcome &outcome);
     void finish(Finish how);
     void dropSession();
-    QString lineName() const;
 
     ScanPlan m_plan;
     ModbusSession *m_session = nullptr;

@@ -17,11 +17,6 @@ constexpr int maxFrameLength = 256;
 constexpr int mbapLength = 7;
 constexpr int maxTcpFrameLength = 260;
 
-int word(const QByteArray &bytes, int offset)
-{
-    return (quint8(bytes.at(offset)) << 8) | quint8(bytes.at(offset + 1));
-}
-
 // The TCP form of an RTU request frame: the MBAP header, the unit and the PDU, no CRC.
 QByteArray tcpFrame(const QByteArray &rtuFrame, quint16 transaction)
 {
@@ -269,18 +264,21 @@ void FrameCapture::receive(const QByteArray &bytes)
     if (!bytes.isEmpty())
         catchUpSends();
     m_received += bytes;
+    const bool tcp = isTcp();
     while (!m_received.isEmpty()) {
-        int length = rtu::replyLength(m_received);
-        if (isTcp()) {
+        int length;
+        if (!tcp) {
+            length = rtu::replyLength(m_received);
+        } else {
             length = m_received.size() < mbapLength ? int(rtu::NeedMore)
-                                                    : 6 + word(m_received, 4);
+                                                    : 6 + rtu::wordAt(m_received, 4);
             // A length no frame can have leaves the stream without frame boundaries.
             if (length != rtu::NeedMore && (length < mbapLength + 1 || length > maxTcpFrameLength)) {
                 flushReceived();
                 break;
             }
         }
-        if (length < 0 || length > (isTcp() ? maxTcpFrameLength : maxFrameLength)
+        if (length < 0 || length > (tcp ? maxTcpFrameLength : maxFrameLength)
             || m_received.size() < length)
             break;
         const QByteArray frame = m_received.left(length);
@@ -323,11 +321,11 @@ void FrameCapture::emitReceived(const QByteArray &frame)
         const QByteArray unitPdu = frame.mid(6);
         if (request.size() < mbapLength) {
             kind = Kind::Unexpected;
-        } else if (word(frame, 0) != word(request, 0)) {
+        } else if (rtu::wordAt(frame, 0) != rtu::wordAt(request, 0)) {
             kind = Kind::Unexpected;
             // Requests went out before the count began: take the client's numbering from here.
             if (m_open.sends > 0)
-                m_nextTransaction = quint16(word(frame, 0) + 1);
+                m_nextTransaction = quint16(rtu::wordAt(frame, 0) + 1);
         } else if (rtu::serverOf(unitPdu) != quint8(request.at(6))
                    || (rtu::functionOf(unitPdu) & 0x7F) != quint8(request.at(7))) {
             kind = Kind::Unexpected;

@@ -88,34 +88,7 @@ QString requestSummary(const QByteArray &request)
 }
 
 namespace {
-QString rtuSummary(CapturedFrame frame);
-} // namespace
-
-// Over TCP the summary is that of the unit and PDU, after the transaction identifier of the
-// frame (or, for an outcome, of its request).
-QString frameSummary(const CapturedFrame &frame)
-{
-    if (!frame.tcp)
-        return rtuSummary(frame);
-    const QByteArray &header = frame.bytes.size() >= 2 ? frame.bytes : frame.request;
-    QString prefix;
-    if (header.size() >= 2)
-        prefix = QStringLiteral("事务 %1 ").arg((quint8(header.at(0)) << 8) | quint8(header.at(1)));
-    if (frame.kind == CapturedFrame::Kind::BadLength) {
-        const int announced = (quint8(frame.bytes.at(4)) << 8) | quint8(frame.bytes.at(5));
-        return prefix + QStringLiteral("帧损坏：MBAP 长度 %1 与收到的 %2 字节不符，已丢弃")
-                .arg(announced).arg(frame.bytes.size() - 6);
-    }
-    if (frame.kind == CapturedFrame::Kind::Fragment)
-        return rtuSummary(frame);
-    CapturedFrame view = frame;
-    view.bytes = unitFirst(frame, frame.bytes);
-    view.request = unitFirst(frame, frame.request);
-    return prefix + rtuSummary(view);
-}
-
-namespace {
-QString rtuSummary(CapturedFrame frame)
+QString rtuSummary(const CapturedFrame &frame)
 {
     using Kind = CapturedFrame::Kind;
     const int function = rtu::functionOf(frame.bytes);
@@ -172,6 +145,31 @@ QString rtuSummary(CapturedFrame frame)
     return QString();
 }
 } // namespace
+
+// Over TCP the summary is that of the unit and PDU, after the transaction identifier of the
+// frame (or, for an outcome, of its request).
+QString frameSummary(const CapturedFrame &frame)
+{
+    if (!frame.tcp)
+        return rtuSummary(frame);
+    const QByteArray &header = frame.bytes.size() >= 2 ? frame.bytes : frame.request;
+    QString prefix;
+    if (header.size() >= 2)
+        prefix = QStringLiteral("事务 %1 ").arg(rtu::wordAt(header, 0));
+    if (frame.kind == CapturedFrame::Kind::BadLength) {
+        const int announced = rtu::wordAt(frame.bytes, 4);
+        return prefix + QStringLiteral("帧损坏：MBAP 长度 %1 与收到的 %2 字节不符，已丢弃")
+                .arg(announced).arg(frame.bytes.size() - 6);
+    }
+    if (frame.kind == CapturedFrame::Kind::Fragment)
+        return rtuSummary(frame);
+    CapturedFrame view = frame;
+    view.bytes = unitFirst(frame, frame.bytes);
+    view.request = unitFirst(frame, frame.request);
+    return prefix + rtuSummary(view);
+}
+
+
 
 QString frameLine(const CapturedFrame &frame)
 {

@@ -35,13 +35,16 @@ LineSettings LineSettings::tcp(const QString &host, int port)
     return settings;
 }
 
+QString LineSettings::urlHost() const
+{
+    return host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+}
+
 QString LineSettings::linkText() const
 {
     if (link == LinkType::Serial)
         return QStringLiteral("Modbus RTU ") + portName;
-    const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']')
-                                                          : host;
-    return QStringLiteral("Modbus TCP %1:%2").arg(shown).arg(port);
+    return QStringLiteral("Modbus TCP %1:%2").arg(urlHost()).arg(port);
 }
 
 ModbusSession::ModbusSession(QObject *parent)
@@ -89,11 +92,8 @@ bool ModbusSession::open(const LineSettings &settings)
     m_client = client;
     m_link = settings.link;
     if (settings.link == LinkType::Tcp) {
-        // The client joins address and port into a URL, where an IPv6 address needs brackets.
-        const bool ipv6 = settings.host.contains(QLatin1Char(':'));
-        m_client->setConnectionParameter(QModbusDevice::NetworkAddressParameter,
-                                         ipv6 ? QLatin1Char('[') + settings.host + QLatin1Char(']')
-                                              : settings.host);
+        // The client joins address and port into a URL.
+        m_client->setConnectionParameter(QModbusDevice::NetworkAddressParameter, settings.urlHost());
         m_client->setConnectionParameter(QModbusDevice::NetworkPortParameter, settings.port);
     } else {
         m_client->setConnectionParameter(QModbusDevice::SerialPortNameParameter, settings.portName);
@@ -113,8 +113,15 @@ bool ModbusSession::open(const LineSettings &settings)
 
 void ModbusSession::close()
 {
+    // Marked first: the client's state change while it disconnects is not a lost link.
     m_linkOpen = false;
     m_client->disconnectDevice();
+    endLink();
+}
+
+void ModbusSession::endLink()
+{
+    m_linkOpen = false;
     m_cycle.stop();
     // A reply aborted by the closing, or one that will never come: the next read must go out.
     m_pending = false;
@@ -277,10 +284,7 @@ void ModbusSession::onClientStateChanged(QModbusDevice::State state)
     if (state == QModbusDevice::ConnectedState)
         m_connected = true;
     if (state == QModbusDevice::UnconnectedState && m_linkOpen) {
-        m_linkOpen = false;
-        m_cycle.stop();
-        m_pending = false;
-        m_waitingWrite.reset();
+        endLink();
         const bool connected = m_connected;
         QMetaObject::invokeMethod(this, [this, connected]() {
             emit linkLost(errorString(), connected);

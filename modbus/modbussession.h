@@ -40,6 +40,8 @@ struct LineSettings
     static LineSettings tcp(const QString &host, int port);
     // "Modbus RTU COM3" or "Modbus TCP 192.0.2.1:502" ("[::1]:502" for IPv6).
     QString linkText() const;
+    // The host as a URL holds it: an IPv6 address in brackets.
+    QString urlHost() const;
 };
 
 enum class RequestKind { Read, Write };
@@ -148,6 +150,8 @@ private:
     void onClientError(QModbusDevice::Error error);
     void onClientStateChanged(QModbusDevice::State state);
     void sendWaitingWrite();
+    // What closing ends: the cycle, the pending mark and a waiting write.
+    void endLink();
     void watch(QModbusClient *client);
 
     QModbusRtuSerialMaster *m_rtu = nullptr;

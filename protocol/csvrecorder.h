@@ -57,7 +57,6 @@ public:
     // Adds the line of one decoded read reply. Replies of another area are not recorded;
     // registers of the window that the reply does not hold get an empty field.
     void record(const DecodedReply &reply, const QDateTime &time = QDateTime::currentDateTime());
-    const Window &window() const { return m_window; }
 
     QString fileName() const { return m_path; }
     qint64 lineCount() const { return m_lines; }
