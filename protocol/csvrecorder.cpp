@@ -108,6 +108,12 @@ void CsvRecorder::stop()
     m_device = nullptr;
 }
 
+void CsvRecorder::record(const DecodedReply &reply)
+{
+    if (m_device)
+        record(reply, QDateTime::currentDateTime());
+}
+
 void CsvRecorder::record(const DecodedReply &reply, const QDateTime &time)
 {
     if (!m_device || reply.area != m_window.area)

@@ -55,8 +55,10 @@ public:
     bool isRecording() const { return m_device != nullptr; }
 
     // Adds the line of one decoded read reply. Replies of another area are not recorded;
-    // registers of the window that the reply does not hold get an empty field.
-    void record(const DecodedReply &reply, const QDateTime &time = QDateTime::currentDateTime());
+    // registers of the window that the reply does not hold get an empty field. Without a time,
+    // the line is stamped now (the clock is only read while recording).
+    void record(const DecodedReply &reply, const QDateTime &time);
+    void record(const DecodedReply &reply);
 
     QString fileName() const { return m_path; }
     qint64 lineCount() const { return m_lines; }

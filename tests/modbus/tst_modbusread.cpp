@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QLCDNumber>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -22,6 +23,7 @@ private slots:
     void init();
     void cleanup();
     void holdingRegisters();
+    void statusColourPainted();
     void bitAreas_data();
     void bitAreas();
     void readWindowShrunkBeforeReply();
@@ -93,6 +95,24 @@ void TestModbusRead::holdingRegisters()
     QCOMPARE(h.cell(1, RuleColumn), QStringLiteral("{\"signed\":true,\"unit\":\"℃\"}"));
 
     QCOMPARE(h.sim().requestsWith({ "fc=3", "addr=0", "count=4" }).size(), 1);
+}
+
+// What the status field's style sheet says is what the screen shows, at every change.
+void TestModbusRead::statusColourPainted()
+{
+    WindowFixture &h = *m_f;
+    QVERIFY2(h.startSimulator({ "--static", "--delay-ms", "500" }), qPrintable(h.sim().errorString()));
+    MainWindow *window = h.create(true);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(h.open());
+    const auto painted = [&] {
+        const QPoint inside = h.period->mapTo(window, QPoint(h.period->width() - 6, h.period->height() / 2));
+        return window->screen()->grabWindow(window->winId()).toImage().pixelColor(inside);
+    };
+    h.readButton->setChecked(true);
+    QTRY_COMPARE(painted(), QColor(QStringLiteral("green")));
+    QVERIFY(h.waitFor(normal));
+    QTRY_COMPARE(painted(), QColor(Qt::white));
 }
 
 void TestModbusRead::bitAreas_data()
