@@ -9,6 +9,8 @@
 #include <QSerialPort>
 #include <QTcpSocket>
 
+#include <utility>
+
 namespace {
 
 // The longest frame Modbus RTU allows; a length field claiming more is noise.
@@ -96,6 +98,7 @@ void FrameCapture::setEnabled(bool enabled)
         m_received.clear();
         m_open = OpenRequest();
         m_skipWritten = 0;
+        m_writtenAhead = 0;
     }
     m_enabled = enabled;
     if (enabled)
@@ -151,6 +154,7 @@ void FrameCapture::onStateChanged(QModbusDevice::State state)
         flushReceived();
         m_open = OpenRequest();
         m_skipWritten = 0;
+        m_writtenAhead = 0;
     }
 }
 
@@ -169,6 +173,8 @@ void FrameCapture::onRequestSent(RequestKind kind, const QModbusDataUnit &unit, 
                                              : rtu::writeRequest(unit, serverAddress);
     if (isTcp())
         m_open.frame = tcpFrame(m_open.frame, transaction);
+    if (m_writtenAhead > 0)
+        onBytesWritten(std::exchange(m_writtenAhead, 0));
 }
 
 void FrameCapture::onBytesWritten(qint64 bytes)
@@ -179,8 +185,13 @@ void FrameCapture::onBytesWritten(qint64 bytes)
     const qint64 skipped = qMin(bytes, m_skipWritten);
     m_skipWritten -= skipped;
     bytes -= skipped;
-    if (bytes == 0 || m_open.frame.isEmpty())
+    if (bytes == 0)
         return;
+    if (m_open.frame.isEmpty()) {
+        if (isTcp())
+            m_writtenAhead += bytes;
+        return;
+    }
     m_open.written += bytes;
     while (m_open.written >= m_open.frame.size()) {
         m_open.written -= m_open.frame.size();

@@ -124,6 +124,9 @@ private:
     bool m_enabled = true;
     OpenRequest m_open;
     qint64 m_skipWritten = 0;
+    // Bytes a TCP socket wrote before their request was reported: the session pushes a TCP
+    // request out before it tells anyone of it.
+    qint64 m_writtenAhead = 0;
     QElapsedTimer m_lastSend;
     QByteArray m_received;
     QTimer m_silence;

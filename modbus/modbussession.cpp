@@ -7,6 +7,7 @@
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QModbusTcpClient>
+#include <QTcpSocket>
 
 namespace {
 
@@ -51,6 +52,7 @@ ModbusSession::ModbusSession(QObject *parent)
     : QObject(parent)
     , m_rtu(new QModbusRtuSerialMaster(this))
     , m_tcp(new QModbusTcpClient(this))
+    , m_tcpSocket(m_tcp->findChild<QTcpSocket *>())
     , m_client(m_rtu)
 {
     qRegisterMetaType<ReplyOutcome>();
@@ -177,6 +179,10 @@ ModbusSession::SendResult ModbusSession::send(RequestKind kind, const QModbusDat
         return SendResult::Refused;
     }
     m_sentAt.start();
+    // A TCP socket would write the request at the event loop's next turn, after everything that
+    // hears of it here; written now, it travels while they work.
+    if (m_link == LinkType::Tcp && m_tcpSocket)
+        m_tcpSocket->flush();
     emit requestSent(kind, unit, serverAddress);
     adoptReply(reply, kind, serverAddress);
     return SendResult::Sent;

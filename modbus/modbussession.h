@@ -18,6 +18,7 @@ class QModbusClient;
 class QModbusReply;
 class QModbusRtuSerialMaster;
 class QModbusTcpClient;
+class QTcpSocket;
 
 // The link and the client's parameters, applied at every opening: a serial line (Modbus RTU)
 // or a TCP connection (Modbus TCP).
@@ -156,6 +157,7 @@ private:
 
     QModbusRtuSerialMaster *m_rtu = nullptr;
     QModbusTcpClient *m_tcp = nullptr;
+    QPointer<QTcpSocket> m_tcpSocket; // the TCP client's own socket
     QModbusClient *m_client = nullptr;
     LinkType m_link = LinkType::Serial;
     bool m_linkOpen = false;  // opened, and not closed by close() since
