@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 
 #ifdef Q_OS_WIN
@@ -45,6 +47,24 @@ int standardOutputDescriptor()
     return fd;
 #else
     return STDOUT_FILENO;
+#endif
+}
+
+bool isSameFile(const QString &a, const QString &b)
+{
+    const QString first = QFileInfo(a).canonicalFilePath();
+    if (first.isEmpty())
+        return false;
+    if (first == QFileInfo(b).canonicalFilePath())
+        return true;
+#ifdef Q_OS_WIN
+    return false;
+#else
+    struct stat one = {};
+    struct stat other = {};
+    return ::stat(QFile::encodeName(a).constData(), &one) == 0
+            && ::stat(QFile::encodeName(b).constData(), &other) == 0 && one.st_dev == other.st_dev
+            && one.st_ino == other.st_ino;
 #endif
 }
 

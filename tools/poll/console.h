@@ -2,6 +2,7 @@
 #define CONSOLE_H
 
 #include <QObject>
+#include <QString>
 
 // What rurodur-poll needs from the console, per platform: whether standard error is a
 // terminal, standard output as a file descriptor, and a signal when the user asks the program
@@ -13,6 +14,10 @@ bool standardOutputIsErrorTerminal();
 // The descriptor of standard output, for writes that reach it at once (no stdio buffer); in
 // binary mode on Windows, so CR LF stays CR LF.
 int standardOutputDescriptor();
+
+// True when both names lead to one existing file: after symbolic links, and on POSIX systems
+// also as hard links of one another.
+bool isSameFile(const QString &a, const QString &b);
 
 class StopRequests : public QObject
 {

@@ -47,13 +47,6 @@ QString areaText(QModbusDataUnit::RegisterType area)
     }
 }
 
-// Both names lead to one file, after symbolic links (a CSV not yet made is no workbook).
-bool sameFile(const QString &a, const QString &b)
-{
-    const QString first = QFileInfo(a).canonicalFilePath();
-    return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();
-}
-
 // A QTimer takes int milliseconds: a longer deadline is reached in steps of at most a day.
 constexpr qint64 deadlineStepMs = 86400000;
 
@@ -127,7 +120,7 @@ bool Poller::prepare(QString *reason, int *exitStatus)
         return false;
     }
     // The CSV is opened last, truncating: never over the workbook it decodes with.
-    if (!m_options.csv.isEmpty() && sameFile(m_options.csv, workbook)) {
+    if (!m_options.csv.isEmpty() && isSameFile(m_options.csv, workbook)) {
         *reason = QStringLiteral("--csv %1 is the workbook %2; the CSV needs a file of its own")
                           .arg(m_options.csv, workbook);
         return false;
