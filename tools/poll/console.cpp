@@ -10,9 +10,9 @@
 #include <stdio.h>
 #include <windows.h>
 #else
-#include <QSocketNotifier>
+#include "stopsignals.h"
+
 #include <csignal>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -52,14 +52,11 @@ int standardOutputDescriptor()
 
 bool isSameFile(const QString &a, const QString &b)
 {
-    const QString first = QFileInfo(a).canonicalFilePath();
-    if (first.isEmpty())
-        return false;
-    if (first == QFileInfo(b).canonicalFilePath())
-        return true;
 #ifdef Q_OS_WIN
-    return false;
+    const QString first = QFileInfo(a).canonicalFilePath();
+    return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();
 #else
+    // stat() follows symbolic links; one device and inode is one file, under any of its names.
     struct stat one = {};
     struct stat other = {};
     return ::stat(QFile::encodeName(a).constData(), &one) == 0
@@ -68,13 +65,11 @@ bool isSameFile(const QString &a, const QString &b)
 #endif
 }
 
-namespace {
-QPointer<StopRequests> instance;
-}
-
 #ifdef Q_OS_WIN
 
 namespace {
+QPointer<StopRequests> instance;
+
 BOOL WINAPI consoleHandler(DWORD type)
 {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
@@ -100,48 +95,18 @@ StopRequests::~StopRequests()
 
 #else
 
-namespace {
-int signalPipe[2] = { -1, -1 };
-
-void signalHandler(int)
-{
-    // Only async-signal-safe calls here: one byte to the event loop.
-    const char byte = 1;
-    const ssize_t written = ::write(signalPipe[1], &byte, 1);
-    (void)written;
-}
-} // namespace
-
 StopRequests::StopRequests(QObject *parent)
     : QObject(parent)
 {
-    instance = this;
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this]() {
-        char byte = 0;
-        const ssize_t got = ::read(signalPipe[0], &byte, 1);
-        (void)got;
-        emit stopRequested();
-    });
-    struct sigaction action = {};
-    action.sa_handler = signalHandler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // The terminal closed (an ssh session ended): stop as on Ctrl-C, lines complete.
-    sigaction(SIGHUP, &action, nullptr);
+    // SIGINT, SIGTERM and SIGHUP (the terminal closed, an ssh session ended) stop the run as the
+    // window's program is stopped: lines complete, a second signal ends it at once, and a signal
+    // ignored at start (nohup) stays ignored.
+    auto *stopSignals = new StopSignals(this);
+    connect(stopSignals, &StopSignals::stopRequested, this, &StopRequests::stopRequested);
     // A closed standard output (a pipe whose reader left) is a write error, not a silent death.
-    signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
-StopRequests::~StopRequests()
-{
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGHUP, SIG_DFL);
-}
+StopRequests::~StopRequests() = default;
 
 #endif

@@ -7,7 +7,6 @@
 #include "myxlsx.h"
 
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -57,9 +56,23 @@ QString milliseconds(qint64 us)
 
 } // namespace
 
+// The link the options name: a TCP host and port, or a serial port and its settings.
+static LineSettings lineOf(const PollOptions &options)
+{
+    if (options.tcp)
+        return LineSettings::tcp(options.tcpHost, options.tcpPort);
+    LineSettings line;
+    line.portName = options.port;
+    line.baudRate = options.baudRate;
+    line.parity = options.parity;
+    line.stopBits = options.stopBits;
+    return line;
+}
+
 Poller::Poller(const PollOptions &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
+    , m_line(lineOf(options))
 {
     m_capture = new FrameCapture(&m_session, this);
     m_statistics.attach(&m_session, m_capture);
@@ -67,7 +80,7 @@ Poller::Poller(const PollOptions &options, QObject *parent)
     connect(&m_session, &ModbusSession::cycleTick, this, &Poller::pollOnce);
     // A TCP connection that ends is reported with its reason by linkLost().
     connect(&m_session, &ModbusSession::linkLost, this, [this](const QString &reason) {
-        finish(1, QStringLiteral("the connection to %1 was lost: %2").arg(linkName(), reason));
+        finish(1, QStringLiteral("the connection to %1 was lost: %2").arg(m_line.name(), reason));
     });
     connect(&m_session, &ModbusSession::stateChanged, this, [this](QModbusDevice::State state) {
         if (m_running && state == QModbusDevice::UnconnectedState && !m_options.tcp)
@@ -145,7 +158,7 @@ bool Poller::prepare(QString *reason, int *exitStatus)
         *exitStatus = PollStatus::badArguments;
         return false;
     }
-    if (m_plan.problem(m_options.tcp ? LinkType::Tcp : LinkType::Serial) != ReadPlan::Problem::None) {
+    if (!ReadPlan::fitsAddressSpace(m_plan.start, m_plan.count)) {
         *reason = QStringLiteral("--start %1 with --count %2 reaches past address 65535")
                           .arg(m_plan.start).arg(m_plan.count);
         *exitStatus = PollStatus::badArguments;
@@ -156,12 +169,7 @@ bool Poller::prepare(QString *reason, int *exitStatus)
         if (!connectTcp(reason))
             return false;
     } else {
-        LineSettings line;
-        line.portName = m_options.port;
-        line.baudRate = m_options.baudRate;
-        line.parity = m_options.parity;
-        line.stopBits = m_options.stopBits;
-        if (!m_session.open(line)) {
+        if (!m_session.open(m_line)) {
             *reason = QStringLiteral("cannot open serial port %1: %2").arg(m_options.port, m_session.errorString());
             return false;
         }
@@ -189,12 +197,6 @@ bool Poller::prepare(QString *reason, int *exitStatus)
     return true;
 }
 
-QString Poller::linkName() const
-{
-    return m_options.tcp ? LineSettings::tcp(m_options.tcpHost, m_options.tcpPort).linkText()
-                         : m_options.port;
-}
-
 // The connection is made after the opening returns; nothing is written before it stands.
 bool Poller::connectTcp(QString *reason)
 {
@@ -211,7 +213,7 @@ bool Poller::connectTcp(QString *reason)
                                     loop.quit();
                             });
     QTimer::singleShot(connectTimeoutMs, &loop, &QEventLoop::quit);
-    if (m_session.open(LineSettings::tcp(m_options.tcpHost, m_options.tcpPort)) && !m_session.isConnected())
+    if (m_session.open(m_line) && !m_session.isConnected())
         loop.exec();
     disconnect(ended);
     disconnect(up);
@@ -222,7 +224,7 @@ bool Poller::connectTcp(QString *reason)
                 ? m_session.errorString()
                 : QStringLiteral("no connection within %1 s").arg(connectTimeoutMs / 1000);
     m_session.close();
-    *reason = QStringLiteral("cannot connect to %1: %2").arg(linkName(), lost);
+    *reason = QStringLiteral("cannot connect to %1: %2").arg(m_line.name(), lost);
     return false;
 }
 
@@ -272,7 +274,6 @@ void Poller::onReply(const ReplyOutcome &outcome)
         return;
     ++m_polls;
     if (outcome.kind == RequestKind::Read && outcome.result == ReplyOutcome::Result::Normal) {
-        ++m_reads;
         m_recorder.record(m_table.applyReply(outcome.unit, m_plan.start, m_plan.count));
     }
     if (!m_running) // the recording failed
@@ -292,7 +293,8 @@ void Poller::finish(int exitStatus, const QString &givenReason)
         return;
     m_running = false;
     QString reason = givenReason;
-    if (exitStatus == PollStatus::read && m_reads == 0) {
+    // Only reads are sent: the normal replies are the reads that succeeded.
+    if (exitStatus == PollStatus::read && m_statistics.counts().replies == 0) {
         exitStatus = PollStatus::nothingRead;
         const qint64 requests = m_statistics.counts().requests;
         reason = QStringLiteral("nothing was read: no normal reply from device %1 to %2 request%3")

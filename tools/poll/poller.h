@@ -43,12 +43,11 @@ private:
     void finish(int exitStatus, const QString &reason = QString());
     void showProgress();
     QString summary() const;
-    // The serial port, or "Modbus TCP HOST:PORT".
-    QString linkName() const;
     bool connectTcp(QString *reason);
     static constexpr int connectTimeoutMs = 5000;
 
     PollOptions m_options;
+    LineSettings m_line; // the link the options name
     ModbusSession m_session;
     ProtocolTable m_table;
     FrameCapture *m_capture = nullptr;
@@ -60,7 +59,6 @@ private:
     QTimer m_deadline;
     QDeadlineTimer m_end;
     qint64 m_polls = 0;
-    qint64 m_reads = 0; // normal read replies
     bool m_running = false;
     bool m_progressShown = false;
 };
