@@ -168,7 +168,7 @@ bool apply(const QByteArray &text, QString *reason)
 
     // A link this program does not know is the serial line, and a port no socket can have is
     // the registered Modbus port.
-    if (MyConfig::linkType != QLatin1String("tcp"))
+    if (!MyConfig::isTcpLink())
         MyConfig::linkType = QStringLiteral("serial");
     if (MyConfig::tcpPort < 1 || MyConfig::tcpPort > 65535)
         MyConfig::tcpPort = 502;

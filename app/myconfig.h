@@ -26,6 +26,7 @@ public:
     static QString linkType;
     static QString tcpHost;
     static int tcpPort;
+    static bool isTcpLink() { return linkType == QLatin1String("tcp"); }
 
     static QString protocolFile;
     static int period;

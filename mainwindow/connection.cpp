@@ -12,7 +12,7 @@ void MainWindow::on_pushButton_connect_toggled(bool checked)
     if (checked) {
         // Applied at every opening, so a change in the serial port or network dialog takes
         // effect now.
-        const LineSettings line = MyConfig::linkType == QLatin1String("tcp")
+        const LineSettings line = MyConfig::isTcpLink()
                 ? LineSettings::tcp(MyConfig::tcpHost, MyConfig::tcpPort)
                 : LineSettings::fromTexts(MyConfig::serialName, MyConfig::serialBaudrate,
                                           MyConfig::serialParity, MyConfig::serialStopbits);

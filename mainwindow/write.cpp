@@ -29,7 +29,7 @@ void MainWindow::on_pushButton_write_clicked()
         QMessageBox::warning(this, tr("故障"), tr("寄存器不支持"));
         return;
     }
-    if (plan.problem(session->linkType()) == ReadPlan::Problem::InvalidServer) {
+    if (!ReadPlan::isValidServer(plan.server, session->linkType())) {
         QMessageBox::warning(this, tr("故障"), tr("设备地址无效"));
         return;
     }

@@ -131,9 +131,7 @@ bool DeviceScanner::openLine()
             finish(Finish::Failed);
         });
     }
-    LineSettings line = m_plan.link == LinkType::Tcp ? LineSettings::tcp(m_plan.host, m_plan.port)
-                                                      : LineSettings();
-    line.portName = m_plan.portName;
+    LineSettings line = planLine();
     line.baudRate = currentBaudRate();
     line.parity = currentParity();
     line.dataBits = m_plan.dataBits;
@@ -208,10 +206,17 @@ void DeviceScanner::takeOutcome(const ReplyOutcome &outcome)
     QMetaObject::invokeMethod(this, &DeviceScanner::probe, Qt::QueuedConnection);
 }
 
+LineSettings DeviceScanner::planLine() const
+{
+    LineSettings line = m_plan.link == LinkType::Tcp ? LineSettings::tcp(m_plan.host, m_plan.port)
+                                                      : LineSettings();
+    line.portName = m_plan.portName;
+    return line;
+}
+
 QString DeviceScanner::lineName() const
 {
-    return m_plan.link == LinkType::Tcp ? LineSettings::tcp(m_plan.host, m_plan.port).linkText()
-                                        : m_plan.portName;
+    return planLine().name();
 }
 
 void DeviceScanner::finish(Finish how)

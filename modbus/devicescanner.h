@@ -1,6 +1,7 @@
 #ifndef DEVICESCANNER_H
 #define DEVICESCANNER_H
 
+#include "modbussession.h"
 #include "readplan.h"
 
 #include <QMap>
@@ -9,8 +10,6 @@
 #include <QString>
 #include <QVector>
 
-class ModbusSession;
-struct ReplyOutcome;
 
 // What a scan tries: every device address of the range at every combination of baud rate and
 // parity, one read of one holding register each, with a short timeout and no retries. Over
@@ -115,6 +114,8 @@ signals:
     void finished(DeviceScanner::Finish finish);
 
 private:
+    // The plan's link, without the settings that change from probe to probe.
+    LineSettings planLine() const;
     bool openLine();
     void probe();
     void takeOutcome(const ReplyOutcome &outcome);

@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QModbusRtuSerialMaster>
-#include <QModbusTcpClient>
 #include <QSerialPort>
 #include <QTcpSocket>
 
@@ -48,7 +47,7 @@ FrameCapture::FrameCapture(ModbusSession *session, QObject *parent)
     // Each client made its port or socket, and connected to it, in its constructor: these
     // connections come after the client's, so each delivery reaches the client first.
     m_port = session->rtuClient()->findChild<QSerialPort *>();
-    m_socket = session->tcpClient()->findChild<QTcpSocket *>();
+    m_socket = session->tcpSocket();
     if (!m_port || !m_socket)
         qCWarning(lcModbus) << "frame capture: a Modbus client has no serial port or socket child";
     for (QIODevice *device : { static_cast<QIODevice *>(m_port), static_cast<QIODevice *>(m_socket) }) {

@@ -61,6 +61,11 @@ ModbusSession::ModbusSession(QObject *parent)
     connect(&m_cycle, &QTimer::timeout, this, &ModbusSession::cycleTick);
 }
 
+QTcpSocket *ModbusSession::tcpSocket() const
+{
+    return m_tcpSocket;
+}
+
 // Only the client of the current link is heard.
 void ModbusSession::watch(QModbusClient *client)
 {

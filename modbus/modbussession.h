@@ -41,6 +41,8 @@ struct LineSettings
     static LineSettings tcp(const QString &host, int port);
     // "Modbus RTU COM3" or "Modbus TCP 192.0.2.1:502" ("[::1]:502" for IPv6).
     QString linkText() const;
+    // The link as messages name it: the serial port, or "Modbus TCP host:port".
+    QString name() const { return link == LinkType::Tcp ? linkText() : portName; }
     // The host as a URL holds it: an IPv6 address in brackets.
     QString urlHost() const;
 };
@@ -89,9 +91,10 @@ public:
     // The client of the link opened last (the serial one before any opening).
     QModbusClient *client() const { return m_client; }
     // Both clients live as long as the session, so what watches their transports can find
-    // them once.
+    // them once: the serial client's port is its child, and so is the TCP client's socket
+    // (null should a Qt release make it otherwise).
     QModbusRtuSerialMaster *rtuClient() const { return m_rtu; }
-    QModbusTcpClient *tcpClient() const { return m_tcp; }
+    QTcpSocket *tcpSocket() const;
     LinkType linkType() const { return m_link; }
 
     // Applies the settings and opens the link; false with errorString() when it cannot. A TCP
@@ -166,8 +169,6 @@ private:
     bool m_pending = false;
     std::optional<WaitingWrite> m_waitingWrite;
     QPointer<QModbusReply> m_outstanding;
-    RequestKind m_outstandingKind = RequestKind::Read;
-    int m_outstandingServer = 0;
     QElapsedTimer m_sentAt;
     ReplyOutcome m_lastOutcome;
     bool m_destroying = false;

@@ -59,15 +59,6 @@ struct ReadPlan
     // The first problem of the plan, in the order the fields are checked, for a request on `link`.
     Problem problem(LinkType link = LinkType::Serial) const;
     QModbusDataUnit unit() const { return QModbusDataUnit(area, start, quint16(count)); }
-    // True for the registers start .. start + count - 1.
-    bool contains(int address) const { return address >= start && address - start < count; }
-
-    bool operator==(const ReadPlan &other) const
-    {
-        return area == other.area && server == other.server && start == other.start
-                && count == other.count;
-    }
-    bool operator!=(const ReadPlan &other) const { return !(*this == other); }
 };
 
 #endif // READPLAN_H

@@ -32,7 +32,6 @@ struct DecodedReply
     QModbusDataUnit::RegisterType area = QModbusDataUnit::Invalid;
     QVector<DecodedRegister> registers;
 
-    bool isEmpty() const { return registers.isEmpty(); }
     // The register at `address`, or nullptr when the reply does not hold it.
     const DecodedRegister *find(int address) const
     {
