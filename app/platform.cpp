@@ -284,10 +284,8 @@ bool prepareLocations(const Locations &locations)
     const QFileInfo existing(workbook);
     if (existing.exists() || existing.isSymLink() || !QFileInfo(locations.sampleWorkbook).isFile())
         return true;
-    // The installed file is read-only for the user; the copy is theirs to change.
-    return QFile::copy(locations.sampleWorkbook, workbook)
-            && QFile::setPermissions(workbook, QFile::permissions(workbook) | QFileDevice::ReadOwner
-                                                       | QFileDevice::WriteOwner);
+    // Whole or not at all, and theirs to change (the installed file is read-only for the user).
+    return copyProgram(locations.sampleWorkbook, workbook);
 }
 
 namespace {
