@@ -104,8 +104,26 @@ Server::Result Server::open()
         }
     }
 
-    if (isTcp())
-        return openTcp();
+    std::string serving;
+    const Result opened = isTcp() ? openTcp(&serving) : openRtu(&serving);
+    if (opened != Result::Ready)
+        return opened;
+    // A server never waits for responses; libmodbus only sleeps this long before flushing
+    // the line after a request with an illegal value count.
+    modbus_set_response_timeout(m_ctx.get(), 0, 50000);
+
+    if (!m_options.readyFile.empty() && !writeReadyFile())
+        return Result::OutputFailed;
+    if (m_options.verbose) {
+        std::fprintf(stderr, "sensor-sim: serving %s, address %d\n", serving.c_str(),
+                     m_options.serverAddress);
+    }
+    m_start = Clock::now();
+    return Result::Ready;
+}
+
+Server::Result Server::openRtu(std::string *serving)
+{
     m_ctx.reset(modbus_new_rtu(m_options.device.c_str(), m_options.baud, m_options.parity,
                                m_options.dataBits, m_options.stopBits));
     if (!m_ctx || modbus_set_slave(m_ctx.get(), m_options.serverAddress) != 0
@@ -114,24 +132,14 @@ Server::Result Server::open()
                     "cannot open " + m_options.device + ": " + modbus_strerror(errno));
     }
     m_fd = modbus_get_socket(m_ctx.get());
-    // A server never waits for responses; libmodbus only sleeps this long before flushing
-    // the line after a request with an illegal value count.
-    modbus_set_response_timeout(m_ctx.get(), 0, 50000);
-
-    if (!m_options.readyFile.empty() && !writeReadyFile())
-        return Result::OutputFailed;
-    if (m_options.verbose) {
-        std::fprintf(stderr, "sensor-sim: serving %s at %d %d%c%d, address %d\n",
-                     m_options.device.c_str(), m_options.baud, m_options.dataBits,
-                     m_options.parity, m_options.stopBits, m_options.serverAddress);
-    }
-    m_start = Clock::now();
+    *serving = m_options.device + " at " + std::to_string(m_options.baud) + ' '
+            + std::to_string(m_options.dataBits) + m_options.parity + std::to_string(m_options.stopBits);
     return Result::Ready;
 }
 
 // The protocol-independent libmodbus calls take node and service texts, so an IPv6 address
 // listens as well as an IPv4 one.
-Server::Result Server::openTcp()
+Server::Result Server::openTcp(std::string *serving)
 {
     const std::string where = m_options.tcpHost + " port " + std::to_string(m_options.tcpPort);
     m_ctx.reset(modbus_new_tcp_pi(m_options.tcpHost.c_str(),
@@ -150,15 +158,7 @@ Server::Result Server::openTcp()
     m_port = ntohs(bound.ss_family == AF_INET6
                        ? reinterpret_cast<const sockaddr_in6 *>(&bound)->sin6_port
                        : reinterpret_cast<const sockaddr_in *>(&bound)->sin_port);
-    modbus_set_response_timeout(m_ctx.get(), 0, 50000);
-
-    if (!m_options.readyFile.empty() && !writeReadyFile())
-        return Result::OutputFailed;
-    if (m_options.verbose) {
-        std::fprintf(stderr, "sensor-sim: serving Modbus TCP on %s port %d, address %d\n",
-                     m_options.tcpHost.c_str(), m_port, m_options.serverAddress);
-    }
-    m_start = Clock::now();
+    *serving = "Modbus TCP on " + m_options.tcpHost + " port " + std::to_string(m_port);
     return Result::Ready;
 }
 
@@ -214,8 +214,8 @@ Server::ReadResult Server::readFrame(uint8_t *frame, int *length, Clock::time_po
         if (target == kNeedMore)
             target = have < 2 ? 2 : (frame[1] == 23 ? 11 : 7);
         else if (target == kUnknownLength)
-            target = kMaxFrame;
-        if (target > kMaxFrame) {
+            target = kMaxRtuFrame;
+        if (target > kMaxRtuFrame) {
             drainLine();
             return ReadResult::Discard;
         }
@@ -500,7 +500,7 @@ Server::ReadResult Server::readTcpFrame(uint8_t *frame, int *length, Clock::time
         if (have == kMbapLength) {
             const int follows = (frame[4] << 8) | frame[5];
             if (frame[2] != 0 || frame[3] != 0 || follows < 2
-                || kMbapLength - 1 + follows > kMaxFrame)
+                || kMbapLength - 1 + follows > kMaxTcpFrame)
                 return ReadResult::Discard;
             target = kMbapLength - 1 + follows;
         }

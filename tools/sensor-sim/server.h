@@ -39,13 +39,16 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr int kMaxFrame = MODBUS_TCP_MAX_ADU_LENGTH > MODBUS_RTU_MAX_ADU_LENGTH
-                                         ? MODBUS_TCP_MAX_ADU_LENGTH
-                                         : MODBUS_RTU_MAX_ADU_LENGTH;
+    // The longest frame of each transport; buffers hold the longer of the two.
+    static constexpr int kMaxRtuFrame = MODBUS_RTU_MAX_ADU_LENGTH;
+    static constexpr int kMaxTcpFrame = MODBUS_TCP_MAX_ADU_LENGTH;
+    static constexpr int kMaxFrame = kMaxTcpFrame > kMaxRtuFrame ? kMaxTcpFrame : kMaxRtuFrame;
     enum class ReadResult { Frame, Discard, Stop, LineGone };
 
     bool isTcp() const { return m_options.tcpPort >= 0; }
-    Result openTcp();
+    // The transport's own part of open(); `serving` names what is served, for --verbose.
+    Result openRtu(std::string *serving);
+    Result openTcp(std::string *serving);
     Result runTcp();
     ReadResult acceptClient();
     ReadResult readTcpFrame(uint8_t *frame, int *length, Clock::time_point *received);
