@@ -121,35 +121,21 @@ double bareLoop(const QString &port, int count, int seconds, bool timeReplies)
     QModbusRtuSerialMaster client;
     if (!connectClient(client, port, baud))
         return -1;
-    int replies = 0;
-    bool running = true;
-    std::function<void()> send = [&] {
-        QModbusReply *reply = client.sendReadRequest(
-            QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, quint16(count)), 1);
-        if (!reply)
-            return;
-        QObject::connect(reply, &QModbusReply::finished, &client, [&, reply] {
-            if (reply->error() == QModbusDevice::NoError) {
-                ++replies;
-                if (timeReplies)
-                    timingApp()->markReply();
-            }
-            reply->deleteLater();
-            if (running)
-                QTimer::singleShot(0, &client, send);
-        });
-    };
     QElapsedTimer timer;
     timer.start();
     timingApp()->timing = timeReplies;
-    send();
-    waitFor([&] { return timer.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000);
-    timingApp()->timing = false;
-    running = false;
-    const double rate = replies * 1000.0 / timer.elapsed();
-    spin(50);
+    const LoopResult result = backToBackReads(
+            client, count,
+            [&] {
+                waitFor([&] { return timer.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000);
+                timingApp()->timing = false;
+            },
+            [timeReplies] {
+                if (timeReplies)
+                    timingApp()->markReply();
+            });
     client.disconnectDevice();
-    return rate;
+    return result.rate;
 }
 
 // Empties the hex, decimal and display cells of the first `rows` rows, holding the columns'

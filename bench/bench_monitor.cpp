@@ -121,29 +121,9 @@ QPair<double, int> bareLoop(const QString &port, int ms)
     QModbusRtuSerialMaster client;
     if (!connectClient(client, port, baud))
         return { -1, 0 };
-    int replies = 0;
-    bool running = true;
-    std::function<void()> send = [&] {
-        QModbusReply *reply = client.sendReadRequest(
-                QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, quint16(registers)), 1);
-        if (!reply)
-            return;
-        QObject::connect(reply, &QModbusReply::finished, &client, [&, reply] {
-            replies += reply->error() == QModbusDevice::NoError;
-            reply->deleteLater();
-            if (running)
-                QTimer::singleShot(0, &client, send);
-        });
-    };
-    QElapsedTimer timer;
-    timer.start();
-    send();
-    runFor(ms);
-    running = false;
-    const double result = replies * 1000.0 / timer.elapsed();
-    spin(50);
+    const LoopResult result = backToBackReads(client, registers, [ms] { runFor(ms); });
     client.disconnectDevice();
-    return { result, replies };
+    return { result.rate, result.replies };
 }
 
 // Replies per second, and replies, of rurodur-poll at period 0 for `ms` (it stops at the whole

@@ -41,30 +41,13 @@ double bareLoop(int port, int seconds)
     if (!client.connectDevice()
         || !waitFor([&] { return client.state() == QModbusDevice::ConnectedState; }, 3000))
         return -1;
-    int replies = 0;
-    bool running = true;
-    std::function<void()> send = [&] {
-        QModbusReply *reply = client.sendReadRequest(
-            QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, quint16(pollRegisters)), 1);
-        if (!reply)
-            return;
-        QObject::connect(reply, &QModbusReply::finished, &client, [&, reply] {
-            if (reply->error() == QModbusDevice::NoError)
-                ++replies;
-            reply->deleteLater();
-            if (running)
-                QTimer::singleShot(0, &client, send);
-        });
-    };
     QElapsedTimer timer;
     timer.start();
-    send();
-    waitFor([&] { return timer.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000);
-    running = false;
-    const double rate = replies * 1000.0 / timer.elapsed();
-    spin(50);
+    const LoopResult result = backToBackReads(client, pollRegisters, [&] {
+        waitFor([&] { return timer.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000);
+    });
     client.disconnectDevice();
-    return rate;
+    return result.rate;
 }
 
 // Replies per second of the window's own cycle at period 0 over the TCP link.

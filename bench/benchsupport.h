@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QModbusReply>
 #include <QModbusRtuSerialMaster>
+#include <QTimer>
 #include <QVariant>
 #include <QProcess>
 #include <QStandardPaths>
@@ -100,6 +102,48 @@ inline bool connectClient(QModbusRtuSerialMaster &client, const QString &port, i
     client.setTimeout(2000);
     client.setNumberOfRetries(1);
     return client.connectDevice();
+}
+
+struct LoopResult
+{
+    double rate = -1; // normal replies per second
+    int replies = 0;
+};
+
+// A bare client's read cycle: `registers` holding registers from address 0 of server 1, the
+// next request sent from the event loop as soon as the previous reply is in (as the window's
+// timer at period 0 sends it), while `wait` runs the event loop. `onReply` hears each normal
+// reply.
+inline LoopResult backToBackReads(QModbusClient &client, int registers, const std::function<void()> &wait,
+                                  const std::function<void()> &onReply = {})
+{
+    int replies = 0;
+    bool running = true;
+    std::function<void()> send = [&] {
+        QModbusReply *reply = client.sendReadRequest(
+                QModbusDataUnit(QModbusDataUnit::HoldingRegisters, 0, quint16(registers)), 1);
+        if (!reply)
+            return;
+        QObject::connect(reply, &QModbusReply::finished, &client, [&, reply] {
+            if (reply->error() == QModbusDevice::NoError) {
+                ++replies;
+                if (onReply)
+                    onReply();
+            }
+            reply->deleteLater();
+            if (running)
+                QTimer::singleShot(0, &client, send);
+        });
+    };
+    QElapsedTimer timer;
+    timer.start();
+    send();
+    wait();
+    running = false;
+    const LoopResult result{ replies * 1000.0 / timer.elapsed(), replies };
+    // The reply still on its way comes in while what its handler uses still exists.
+    spin(50);
+    return result;
 }
 
 inline QString rate(double value)
