@@ -255,16 +255,13 @@ QVector<double> directHandlerCost(MainWindow &window, int count, int iterations)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    prepareEnvironment();
     TimingApplication app(argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
     const int seconds = argc > 1 ? qMax(1, atoi(argv[1])) : 3;
     const int rounds = 3;
 
     QTemporaryDir dir;
-    if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+    if (!enterScratchDir(dir))
         return 1;
     const QString workbook = dir.filePath(QStringLiteral("bench.xlsx"));
     if (!makeWorkbook(workbook)) {

@@ -162,17 +162,15 @@ CapturedFrame syntheticFrame(int n)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    prepareEnvironment();
     QApplication app(argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
     const int seconds = argc > 1 ? qMax(1, atoi(argv[1])) : 3;
     // Short rounds, many of them: the machine's load comes in bursts.
     const int rounds = 4 * seconds;
     const int roundMs = 1000;
 
     QTemporaryDir dir;
-    if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+    if (!enterScratchDir(dir))
         return 1;
     const QString workbook = dir.filePath(QStringLiteral("modbus.xlsx"));
     QFile::copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"), workbook);

@@ -146,14 +146,11 @@ void measure(const QString &dir, int rows, int repeats)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    prepareEnvironment();
     QApplication app(argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
     const int repeats = argc > 1 ? qMax(1, atoi(argv[1])) : 9;
     QTemporaryDir dir;
-    if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+    if (!enterScratchDir(dir))
         return 1;
     measure(dir.path(), 1024, repeats);
     measure(dir.path(), 1500, repeats);

@@ -125,9 +125,7 @@ void writeSettings(const QString &dir, const QString &program, const QString &wo
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    prepareEnvironment();
     if (argc == 4 && QByteArray(argv[1]) == "--child")
         return child(argc, argv, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
 

@@ -70,16 +70,13 @@ double windowCycle(MainWindow &window, int seconds)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    prepareEnvironment();
     QApplication app(argc, argv);
-    QStandardPaths::setTestModeEnabled(true);
     const int seconds = argc > 1 ? qMax(1, atoi(argv[1])) : 3;
     const int rounds = 5;
 
     QTemporaryDir dir;
-    if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+    if (!enterScratchDir(dir))
         return 1;
     const QString workbook = dir.filePath(QStringLiteral("modbus.xlsx"));
     QFile::copy(QStringLiteral(RURODUR_SOURCE_DIR "/ProtocolFile/modbus.xlsx"), workbook);

@@ -5,6 +5,7 @@
 // memory figures from /proc, and the table rows that bench/run collects.
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QModbusReply>
@@ -15,6 +16,7 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QVector>
 
 #include <algorithm>
@@ -34,6 +36,21 @@ inline bool waitFor(const std::function<bool()> &condition, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
+}
+
+// Before the application object: offscreen unless a platform is named, and no debug lines.
+inline void prepareEnvironment()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "*.debug=false");
+}
+
+// After it: settings in test mode, and `dir` the working directory; false when there is none.
+inline bool enterScratchDir(const QTemporaryDir &dir)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    return dir.isValid() && QDir::setCurrent(dir.path());
 }
 
 inline void spin(int ms)
