@@ -27,6 +27,7 @@ ScanDialog::ScanDialog(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::ScanDialog)
     , m_scanner(new DeviceScanner(this))
+    , m_tcp(MyConfig::isTcpLink())
 {
     ui->setupUi(this);
 
@@ -76,7 +77,7 @@ ScanDialog::ScanDialog(QWidget *parent)
 
     // Over Modbus TCP the unit ids of the chosen host and port are tried; the serial line's
     // settings do not apply and are hidden.
-    if (MyConfig::isTcpLink()) {
+    if (m_tcp) {
         QList<QWidget *> serialOnly = { ui->label_port, ui->comboBox_port, ui->label_baudRates,
                                         ui->label_parities, ui->label_stopbits, ui->comboBox_stopbits };
         for (QCheckBox *box : m_baudBoxes + m_parityBoxes)
@@ -118,7 +119,7 @@ ScanPlan ScanDialog::plan() const
     }
     plan.stopBits = stopBitsValueOf(ui->comboBox_stopbits->currentText());
     plan.timeoutMs = ui->spinBox_timeout->value();
-    if (MyConfig::isTcpLink()) {
+    if (m_tcp) {
         plan.link = LinkType::Tcp;
         plan.host = MyConfig::tcpHost;
         plan.port = MyConfig::tcpPort;

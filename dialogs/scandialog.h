@@ -68,6 +68,8 @@ private:
     QList<QCheckBox *> m_baudBoxes;
     QVector<int> m_baudRates; // the rate of each box
     QList<QCheckBox *> m_parityBoxes;
+    // The link when the dialog was made: the one its fields show, and the one it scans.
+    const bool m_tcp;
 };
 
 #endif // SCANDIALOG_H
